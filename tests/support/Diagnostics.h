@@ -1,0 +1,37 @@
+// Records the framework's debug reports and trace lines while it lives.
+#pragma once
+
+#include <atlbase.h>
+
+#include <string>
+#include <vector>
+
+class CDiagnosticsRecorder : public IAtlDiagnosticSink
+{
+public:
+    struct Trace
+    {
+        unsigned dwCategory;
+        unsigned nLevel;
+        std::wstring text;
+    };
+
+    CDiagnosticsRecorder();
+    ~CDiagnosticsRecorder();
+
+    CDiagnosticsRecorder(const CDiagnosticsRecorder&) = delete;
+    CDiagnosticsRecorder& operator=(const CDiagnosticsRecorder&) = delete;
+
+    const std::vector<std::wstring>& Reports() const { return m_reports; }
+    const std::vector<Trace>& Traces() const { return m_traces; }
+    bool HasReport(const std::wstring& text) const;
+    void Clear();
+
+    void OnReport(const wchar_t* pszText, const char* pszFile, int nLine) override;
+    void OnTrace(unsigned dwCategory, unsigned nLevel, const wchar_t* pszText) override;
+
+private:
+    IAtlDiagnosticSink* m_pPrevious;
+    std::vector<std::wstring> m_reports;
+    std::vector<Trace> m_traces;
+};
