@@ -57,6 +57,8 @@ public:
     static WORD ProgressPerMille(REFERENCE_TIME llPosition, REFERENCE_TIME llDuration);
 
 private:
+    friend struct CMainDialogAccess; // lets tests reach the members
+
     LRESULT OnInitDialog(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
     LRESULT OnTimer(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
     LRESULT OnGraphNotify(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled);

@@ -3,6 +3,7 @@
 
 #include <atlbase.h>
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -22,8 +23,9 @@ public:
     CDiagnosticsRecorder(const CDiagnosticsRecorder&) = delete;
     CDiagnosticsRecorder& operator=(const CDiagnosticsRecorder&) = delete;
 
-    const std::vector<std::wstring>& Reports() const { return m_reports; }
-    const std::vector<Trace>& Traces() const { return m_traces; }
+    // Copies, since the program under test may report from another thread.
+    std::vector<std::wstring> Reports() const;
+    std::vector<Trace> Traces() const;
     bool HasReport(const std::wstring& text) const;
     void Clear();
 
@@ -31,6 +33,7 @@ public:
     void OnTrace(unsigned dwCategory, unsigned nLevel, const wchar_t* pszText) override;
 
 private:
+    mutable std::mutex m_mutex;
     IAtlDiagnosticSink* m_pPrevious;
     std::vector<std::wstring> m_reports;
     std::vector<Trace> m_traces;

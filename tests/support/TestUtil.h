@@ -1,0 +1,23 @@
+// Small helpers for tests: status texts, temporary files, the open-file dialog.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// The system's description of a status, as FormatMessageW gives it.
+std::wstring SystemText(HRESULT hr);
+// "Error 0x" and the status in upper-case hexadecimal.
+std::wstring StatusLine(HRESULT hr);
+bool EndsWith(const std::wstring& text, const std::wstring& tail);
+
+// A new empty folder under the temporary folder; its contents go with it.
+std::wstring MakeTempFolder(const std::wstring& tag);
+void RemoveTempFolder(const std::wstring& dir);
+void WriteTextFile(const std::wstring& path, const char* pszText);
+
+// What opening the path as a compound file for exclusive reading answers.
+HRESULT OpenStorageStatus(const std::wstring& path);
+
+// Types a file name into an open-file dialog.
+bool SetOpenDialogFileName(HWND hWndOpen, const std::wstring& path);

@@ -1,0 +1,164 @@
+#include "WindowDriver.h"
+
+#include "MainDialog.h"
+
+#include <vector>
+
+namespace
+{
+
+struct BoxSearch
+{
+    HWND hWndExcept;
+    HWND hWndFound;
+};
+
+BOOL CALLBACK FindBoxProc(HWND hWnd, LPARAM lParam)
+{
+    auto* pSearch = reinterpret_cast<BoxSearch*>(lParam);
+    if (hWnd != pSearch->hWndExcept && ClassNameOf(hWnd) == L"#32770" && ::IsWindowVisible(hWnd))
+    {
+        pSearch->hWndFound = hWnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK ReadBoxChildProc(HWND hWnd, LPARAM lParam)
+{
+    auto* pView = reinterpret_cast<MessageBoxView*>(lParam);
+    if (ClassNameOf(hWnd) != L"Static")
+        return TRUE;
+    const LONG lStyle = ::GetWindowLongW(hWnd, GWL_STYLE);
+    if ((lStyle & SS_TYPEMASK) == SS_ICON)
+    {
+        if (::IsWindowVisible(hWnd) && ::SendMessageW(hWnd, STM_GETICON, 0, 0) != 0)
+            pView->bIcon = true;
+        return TRUE;
+    }
+    const std::wstring text = WindowText(hWnd);
+    if (!text.empty())
+        pView->text = text;
+    return TRUE;
+}
+
+} // namespace
+
+std::wstring WindowText(HWND hWnd)
+{
+    const int cch = ::GetWindowTextLengthW(hWnd);
+    std::vector<wchar_t> buffer(static_cast<size_t>(cch) + 1);
+    ::GetWindowTextW(hWnd, buffer.data(), cch + 1);
+    return buffer.data();
+}
+
+std::wstring ClassNameOf(HWND hWnd)
+{
+    wchar_t sz[256] = {};
+    ::GetClassNameW(hWnd, sz, 256);
+    return sz;
+}
+
+MessageBoxView ReadMessageBox(HWND hWndBox)
+{
+    MessageBoxView view;
+    view.hWnd = hWndBox;
+    view.caption = WindowText(hWndBox);
+    ::EnumChildWindows(hWndBox, ReadBoxChildProc, reinterpret_cast<LPARAM>(&view));
+    return view;
+}
+
+HWND WaitForThreadDialog(DWORD dwThreadId, HWND hWndExcept, DWORD dwTimeoutMs)
+{
+    const DWORD dwStart = ::GetTickCount();
+    do
+    {
+        BoxSearch search = {hWndExcept, nullptr};
+        ::EnumThreadWindows(dwThreadId, FindBoxProc, reinterpret_cast<LPARAM>(&search));
+        if (search.hWndFound != nullptr)
+            return search.hWndFound;
+        ::Sleep(10);
+    } while (::GetTickCount() - dwStart < dwTimeoutMs);
+    return nullptr;
+}
+
+void DismissMessageBox(HWND hWndBox)
+{
+    ::PostMessageW(hWndBox, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    for (int i = 0; i < 500 && ::IsWindow(hWndBox); ++i)
+        ::Sleep(10);
+}
+
+// ---------------------------------------------------------------------------
+// CDialogHost
+
+CDialogHost::CDialogHost()
+{
+    m_hReady = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    m_thread = std::thread([this] { ThreadMain(); });
+    // The dialog counts as ready once its window is visible.
+    ::WaitForSingleObject(m_hReady, 10000);
+    m_hWndDialog = ::WaitForThreadDialog(m_dwThreadId, nullptr, 10000);
+}
+
+CDialogHost::~CDialogHost()
+{
+    if (!m_bClosed && ::IsWindow(m_hWndDialog))
+    {
+        // Close any message box first, then the dialog itself.
+        while (HWND hWndBox = ::WaitForThreadDialog(m_dwThreadId, m_hWndDialog, 0))
+            DismissMessageBox(hWndBox);
+        ::PostMessageW(m_hWndDialog, WM_COMMAND, IDCANCEL, 0);
+    }
+    if (m_thread.joinable())
+        m_thread.join();
+    ::CloseHandle(m_hReady);
+}
+
+void CDialogHost::ThreadMain()
+{
+    m_dwThreadId = ::GetCurrentThreadId();
+    ::CoInitialize(nullptr);
+    {
+        CMainDialog dialog;
+        m_pDialog = &dialog;
+        ::SetEvent(m_hReady);
+        m_nResult = dialog.DoModal(nullptr);
+        m_pDialog = nullptr;
+    }
+    ::CoUninitialize();
+}
+
+bool CDialogHost::Send(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT* plResult, DWORD dwTimeoutMs)
+{
+    DWORD_PTR dwResult = 0;
+    const bool bDone =
+        ::SendMessageTimeoutW(m_hWndDialog, uMsg, wParam, lParam, SMTO_NORMAL, dwTimeoutMs, &dwResult) != 0;
+    if (plResult != nullptr)
+        *plResult = static_cast<LRESULT>(dwResult);
+    return bDone;
+}
+
+bool CDialogHost::Click(int nID, DWORD dwTimeoutMs)
+{
+    return Send(WM_COMMAND, MAKEWPARAM(nID, BN_CLICKED), reinterpret_cast<LPARAM>(Item(nID)), nullptr,
+                dwTimeoutMs);
+}
+
+void CDialogHost::PostClick(int nID)
+{
+    ::PostMessageW(m_hWndDialog, WM_COMMAND, MAKEWPARAM(nID, BN_CLICKED), reinterpret_cast<LPARAM>(Item(nID)));
+}
+
+HWND CDialogHost::WaitForMessageBox(DWORD dwTimeoutMs) const
+{
+    return ::WaitForThreadDialog(m_dwThreadId, m_hWndDialog, dwTimeoutMs);
+}
+
+INT_PTR CDialogHost::CloseWith(UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    ::PostMessageW(m_hWndDialog, uMsg, wParam, lParam);
+    m_thread.join();
+    m_bClosed = true;
+    return m_nResult;
+}

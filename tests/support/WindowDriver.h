@@ -1,0 +1,77 @@
+// Drives real windows from the test thread: the main dialog running modally
+// on a thread of its own, and the message boxes it opens.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <thread>
+
+class CMainDialog;
+
+// What a message box shows.
+struct MessageBoxView
+{
+    HWND hWnd = nullptr;
+    std::wstring caption;
+    std::wstring text;
+    bool bIcon = false;
+};
+
+// Reads a message box: its caption, its text and whether it shows an icon.
+MessageBoxView ReadMessageBox(HWND hWndBox);
+
+// The first visible dialog window (#32770: the main dialog or a message box)
+// of the given thread other than hWndExcept, within dwTimeoutMs; null when
+// none appears.
+HWND WaitForThreadDialog(DWORD dwThreadId, HWND hWndExcept, DWORD dwTimeoutMs);
+
+// Closes a message box as its OK button does.
+void DismissMessageBox(HWND hWndBox);
+
+std::wstring WindowText(HWND hWnd);
+std::wstring ClassNameOf(HWND hWnd);
+
+// Runs a CMainDialog modally on its own COM thread, as the entry does.
+class CDialogHost
+{
+public:
+    CDialogHost();
+    ~CDialogHost();
+
+    CDialogHost(const CDialogHost&) = delete;
+    CDialogHost& operator=(const CDialogHost&) = delete;
+
+    HWND Dialog() const { return m_hWndDialog; }
+    HWND Item(int nID) const { return ::GetDlgItem(m_hWndDialog, nID); }
+    std::wstring ItemText(int nID) const { return WindowText(Item(nID)); }
+    std::wstring Title() const { return WindowText(m_hWndDialog); }
+    bool IsEnabled(int nID) const { return ::IsWindowEnabled(Item(nID)) != FALSE; }
+    DWORD ThreadId() const { return m_dwThreadId; }
+    // The dialog object itself; only touch it while the dialog thread waits.
+    CMainDialog& Object() { return *m_pDialog; }
+
+    // Sends a message and waits for its handler; false when the handler did
+    // not return within the time (a message box is then usually open).
+    bool Send(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT* plResult = nullptr, DWORD dwTimeoutMs = 5000);
+    // Clicks a button and waits for its handler to finish.
+    bool Click(int nID, DWORD dwTimeoutMs = 5000);
+    // Clicks a button without waiting, for commands that open a message box.
+    void PostClick(int nID);
+    // Waits for the dialog's next message box.
+    HWND WaitForMessageBox(DWORD dwTimeoutMs = 5000) const;
+    // Ends the dialog with a command (IDOK, IDCANCEL) or a message and
+    // returns what DoModal returned.
+    INT_PTR CloseWith(UINT uMsg, WPARAM wParam, LPARAM lParam);
+
+private:
+    void ThreadMain();
+
+    std::thread m_thread;
+    CMainDialog* m_pDialog = nullptr;
+    HANDLE m_hReady = nullptr;
+    HWND m_hWndDialog = nullptr;
+    DWORD m_dwThreadId = 0;
+    INT_PTR m_nResult = -2;
+    bool m_bClosed = false;
+};
