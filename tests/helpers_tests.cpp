@@ -1,0 +1,115 @@
+// The error message box: its text, and the real box on screen.
+#include <gtest/gtest.h>
+
+#include "Helpers.h"
+#include "TestUtil.h"
+#include "WindowDriver.h"
+
+#include <dshow.h>
+
+#include <future>
+#include <string>
+
+namespace
+{
+
+std::wstring Compose(const wchar_t* pszText, HRESULT hr)
+{
+    wchar_t msg[1024];
+    FormatErrorMessage(pszText, hr, msg, 1024);
+    return msg;
+}
+
+std::wstring MediaText(HRESULT hr)
+{
+    wchar_t sz[1024] = {};
+    ::AMGetErrorTextW(hr, sz, 1023);
+    return sz;
+}
+
+// A status that the system cannot describe.
+constexpr HRESULT kUnknownStatus = static_cast<HRESULT>(0xA00D1234);
+
+} // namespace
+
+TEST(ErrorMessageTest, ComposesTextDescriptionAndCode)
+{
+    ASSERT_FALSE(SystemText(E_FAIL).empty());
+    ASSERT_TRUE(SystemText(kUnknownStatus).empty());
+    const HRESULT hrMedia = VFW_E_NOT_CONNECTED; // facility 4: the media framework's own
+    ASSERT_FALSE(MediaText(hrMedia).empty());
+
+    const std::wstring longText(1023, L'x');
+    const std::wstring overlongText(3000, L'y');
+    const struct
+    {
+        const char* pszCase;
+        const wchar_t* pszText;
+        HRESULT hr;
+        std::wstring expected;
+    } kCases[] = {
+        {"status 0: the text alone", L"The end", 0, L"The end"},
+        {"a failure", L"Can't build graph", E_FAIL, L"Can't build graph\n" + SystemText(E_FAIL) + L"\nError 0x80004005"},
+        {"a positive status is described too", L"Some problems found", S_FALSE,
+         L"Some problems found\n" + SystemText(S_FALSE) + L"\nError 0x1"},
+        {"facility 4 asks the media framework", L"Can't play file", hrMedia,
+         L"Can't play file\n" + MediaText(hrMedia) + L"\n" + StatusLine(hrMedia)},
+        {"null text", nullptr, E_FAIL, SystemText(E_FAIL) + L"\nError 0x80004005"},
+        {"empty text", L"", E_FAIL, SystemText(E_FAIL) + L"\nError 0x80004005"},
+        {"nothing describes the status", nullptr, kUnknownStatus, StatusLine(kUnknownStatus)},
+        {"text without description", L"Can't show graph", kUnknownStatus,
+         L"Can't show graph\n" + StatusLine(kUnknownStatus)},
+        {"null text and status 0", nullptr, 0, L""},
+        {"1,023 units leave no room", longText.c_str(), E_FAIL, longText},
+        {"1,022 units take the line feed only", longText.c_str() + 1, E_FAIL, longText.substr(1) + L"\n"},
+        {"a longer text is cut", overlongText.c_str(), 0, std::wstring(1023, L'y')},
+    };
+    for (const auto& c : kCases)
+    {
+        SCOPED_TRACE(c.pszCase);
+        EXPECT_EQ(c.expected, Compose(c.pszText, c.hr));
+    }
+}
+
+TEST(ErrorMessageTest, SmallBuffersAreNeverOverrun)
+{
+    wchar_t sz[8];
+    std::fill(std::begin(sz), std::end(sz), L'#');
+    FormatErrorMessage(L"Can't build graph", E_FAIL, sz, 6);
+    EXPECT_EQ(L"Can't", std::wstring(sz));
+    EXPECT_EQ(L'#', sz[6]);
+    EXPECT_EQ(L'#', sz[7]);
+}
+
+TEST(ErrorMessageBoxTest, ShowsTheRealBoxWithCaptionTextAndIcon)
+{
+    const struct
+    {
+        const wchar_t* pszText;
+        HRESULT hr;
+        bool bIcon;
+    } kCases[] = {
+        {L"Can't build graph", E_FAIL, true},
+        {L"The end", 0, false},
+    };
+    for (const auto& c : kCases)
+    {
+        SCOPED_TRACE(testing::Message() << "status " << c.hr);
+        DWORD dwThreadId = 0;
+        std::promise<DWORD> started;
+        auto result = std::async(std::launch::async, [&] {
+            started.set_value(::GetCurrentThreadId());
+            // Not a window: the box falls back to the thread's active window.
+            return ErrorMessageBox(reinterpret_cast<HWND>(0x1234), c.pszText, L"Skerry", c.hr, 0);
+        });
+        dwThreadId = started.get_future().get();
+        HWND hWndBox = WaitForThreadDialog(dwThreadId, nullptr, 5000);
+        ASSERT_NE(nullptr, hWndBox);
+        const MessageBoxView view = ReadMessageBox(hWndBox);
+        EXPECT_EQ(L"Skerry", view.caption);
+        EXPECT_EQ(Compose(c.pszText, c.hr), view.text);
+        EXPECT_EQ(c.bIcon, view.bIcon);
+        DismissMessageBox(hWndBox);
+        EXPECT_EQ(IDOK, result.get());
+    }
+}
