@@ -350,3 +350,39 @@ TEST_F(MainDialogTest, LoadFollowsTheChosenFileAndCancelKeepsThePath)
     EXPECT_TRUE(CMainDialogAccess::IsGraphEmpty(host.Object()));
     RemoveTempFolder(dir);
 }
+
+TEST(ProgressDisplayTest, TextAndPerMilleOfPositionAndDuration)
+{
+    const struct
+    {
+        REFERENCE_TIME llPosition;
+        REFERENCE_TIME llDuration;
+        const wchar_t* pszText;
+        WORD wPerMille;
+    } kCases[] = {
+        {12345678, 100000000, L"1.234 from 10.000", 123},
+        {12355000, 100000000, L"1.235 from 10.000", 124},
+        {0, 600000000, L"0.000 from 60.000", 0},
+        {59999999, 600000000, L"5.999 from 60.000", 100},
+        {100000000, 100000000, L"10.000 from 10.000", 1000},
+        {4999, 100000000, L"0.000 from 10.000", 0},
+        {36000000000LL, 72000000000LL, L"3600.000 from 7200.000", 500},
+    };
+    for (const auto& c : kCases)
+    {
+        SCOPED_TRACE(testing::Message() << c.llPosition << " of " << c.llDuration);
+        wchar_t sz[64];
+        CMainDialog::FormatProgress(c.llPosition, c.llDuration, sz, 64);
+        EXPECT_EQ(std::wstring(c.pszText), sz);
+        EXPECT_EQ(c.wPerMille, CMainDialog::ProgressPerMille(c.llPosition, c.llDuration));
+    }
+}
+
+TEST(ProgressDisplayTest, ExtremeTimesStayInsideTheBuffer)
+{
+    wchar_t sz[64];
+    std::fill(std::begin(sz), std::end(sz), L'#');
+    CMainDialog::FormatProgress(INT64_MIN, INT64_MAX, sz, 64);
+    EXPECT_LT(std::wcslen(sz), 64u);
+    EXPECT_EQ(0, CMainDialog::ProgressPerMille(INT64_MAX, 1)) << "a position no stream reaches";
+}
