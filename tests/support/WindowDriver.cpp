@@ -92,7 +92,7 @@ void DismissMessageBox(HWND hWndBox)
 // ---------------------------------------------------------------------------
 // CDialogHost
 
-CDialogHost::CDialogHost()
+CDialogHost::CDialogHost(SetUp setUp) : m_setUp(std::move(setUp))
 {
     m_hReady = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     m_thread = std::thread([this] { ThreadMain(); });
@@ -119,6 +119,7 @@ void CDialogHost::ThreadMain()
 {
     m_dwThreadId = ::GetCurrentThreadId();
     ::CoInitialize(nullptr);
+    std::shared_ptr<void> fixtures = m_setUp ? m_setUp() : nullptr;
     {
         CMainDialog dialog;
         m_pDialog = &dialog;
@@ -126,6 +127,7 @@ void CDialogHost::ThreadMain()
         m_nResult = dialog.DoModal(nullptr);
         m_pDialog = nullptr;
     }
+    fixtures.reset();
     ::CoUninitialize();
 }
 

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -36,7 +38,11 @@ std::wstring ClassNameOf(HWND hWnd);
 class CDialogHost
 {
 public:
-    CDialogHost();
+    // Made on the dialog's thread once COM is up, released there before COM
+    // goes down: class factories registered for the dialog's apartment.
+    using SetUp = std::function<std::shared_ptr<void>()>;
+
+    explicit CDialogHost(SetUp setUp = nullptr);
     ~CDialogHost();
 
     CDialogHost(const CDialogHost&) = delete;
@@ -67,6 +73,7 @@ public:
 private:
     void ThreadMain();
 
+    SetUp m_setUp;
     std::thread m_thread;
     CMainDialog* m_pDialog = nullptr;
     HANDLE m_hReady = nullptr;
