@@ -8,6 +8,8 @@
 #include <oleauto.h>
 #include <unknwn.h>
 
+#include <memory>
+
 // Spell the two status tests exactly as the Windows SDK does, so that a report
 // raised with them reads the same whichever toolchain built the program.
 #undef S_OK
@@ -126,7 +128,7 @@ public:
     CComPtr& operator=(const CComPtr& other) { return *this = other.p; }
     CComPtr& operator=(CComPtr&& other) noexcept
     {
-        if (this != &other)
+        if (this != std::addressof(other))
             Attach(other.Detach());
         return *this;
     }

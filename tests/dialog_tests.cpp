@@ -81,14 +81,8 @@ protected:
     // Runs a command that must end in one message box; returns what it showed.
     MessageBoxView ClickForMessageBox(int nID)
     {
-        host.PostClick(nID);
-        HWND hWndBox = host.WaitForMessageBox();
-        EXPECT_NE(nullptr, hWndBox) << "no message box for command " << nID;
-        if (hWndBox == nullptr)
-            return MessageBoxView();
-        MessageBoxView view = ReadMessageBox(hWndBox);
-        DismissMessageBox(hWndBox);
-        host.Send(WM_NULL, 0, 0); // the command has returned
+        MessageBoxView view = host.ClickForMessageBox(nID);
+        EXPECT_NE(nullptr, view.hWnd) << "no message box for command " << nID;
         return view;
     }
 

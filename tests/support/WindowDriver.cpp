@@ -157,6 +157,18 @@ HWND CDialogHost::WaitForMessageBox(DWORD dwTimeoutMs) const
     return ::WaitForThreadDialog(m_dwThreadId, m_hWndDialog, dwTimeoutMs);
 }
 
+MessageBoxView CDialogHost::ClickForMessageBox(int nID)
+{
+    PostClick(nID);
+    HWND hWndBox = WaitForMessageBox();
+    if (hWndBox == nullptr)
+        return MessageBoxView();
+    MessageBoxView view = ReadMessageBox(hWndBox);
+    DismissMessageBox(hWndBox);
+    Send(WM_NULL, 0, 0);
+    return view;
+}
+
 INT_PTR CDialogHost::CloseWith(UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
     ::PostMessageW(m_hWndDialog, uMsg, wParam, lParam);

@@ -66,6 +66,9 @@ public:
     void PostClick(int nID);
     // Waits for the dialog's next message box.
     HWND WaitForMessageBox(DWORD dwTimeoutMs = 5000) const;
+    // Runs a command that opens a message box, reads the box, closes it and
+    // waits for the command to finish; hWnd is null when no box appeared.
+    MessageBoxView ClickForMessageBox(int nID);
     // Ends the dialog with a command (IDOK, IDCANCEL) or a message and
     // returns what DoModal returned.
     INT_PTR CloseWith(UINT uMsg, WPARAM wParam, LPARAM lParam);
