@@ -180,6 +180,18 @@ void CMainDialog::UpdateTitle()
 }
 
 // ---------------------------------------------------------------------------
+// Inspection
+
+// Works in every state; without a graph the editor says why it cannot.
+LRESULT CMainDialog::OnShowGraph(WORD, WORD, HWND, BOOL&)
+{
+    HRESULT hr = m_Graph.ShowGraphEdit();
+    if (hr != S_OK)
+        ShowError(L"Can't show graph", hr);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
 // Playback
 
 LRESULT CMainDialog::OnPlay(WORD, WORD, HWND, BOOL&)

@@ -32,6 +32,7 @@ public:
         COMMAND_HANDLER(IDC_FILE, EN_CHANGE, OnFileNameChange)
         COMMAND_ID_HANDLER(IDC_BUILD, OnBuildGraph)
         COMMAND_ID_HANDLER(IDC_DEFAULT, OnDefaultGraph)
+        COMMAND_ID_HANDLER(IDC_SHOW, OnShowGraph)
         COMMAND_ID_HANDLER(IDC_PLAY, OnPlay)
         COMMAND_ID_HANDLER(IDC_PAUSE, OnPause)
         COMMAND_ID_HANDLER(IDC_STOP, OnStop)
@@ -67,6 +68,7 @@ private:
     LRESULT OnFileNameChange(WORD wNotifyCode, WORD wID, HWND hWndCtl, BOOL& bHandled);
     LRESULT OnBuildGraph(WORD wNotifyCode, WORD wID, HWND hWndCtl, BOOL& bHandled);
     LRESULT OnDefaultGraph(WORD wNotifyCode, WORD wID, HWND hWndCtl, BOOL& bHandled);
+    LRESULT OnShowGraph(WORD wNotifyCode, WORD wID, HWND hWndCtl, BOOL& bHandled);
     LRESULT OnPlay(WORD wNotifyCode, WORD wID, HWND hWndCtl, BOOL& bHandled);
     LRESULT OnPause(WORD wNotifyCode, WORD wID, HWND hWndCtl, BOOL& bHandled);
     LRESULT OnStop(WORD wNotifyCode, WORD wID, HWND hWndCtl, BOOL& bHandled);

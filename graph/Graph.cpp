@@ -131,6 +131,14 @@ bool CGraph::IsEmpty() const
     return !m_spGraph;
 }
 
+HRESULT CGraph::ShowGraphEdit()
+{
+    m_GraphEdit.Close();
+    if (!m_spGraph)
+        return E_FAIL;
+    return m_GraphEdit.ShowGraph(m_spGraph);
+}
+
 // ---------------------------------------------------------------------------
 // Playback
 

@@ -44,6 +44,10 @@ public:
     // when the graph holds no server with a version interface.
     HRESULT GetServerVersion(CComBSTR& cbsVersion);
 
+    // Opens the graph in the graph editor; the editor shown before is told
+    // to quit first. E_FAIL without a graph.
+    HRESULT ShowGraphEdit();
+
     // Builders, used by BuildGraph on a freshly created graph manager.
     HRESULT BuildFromFile();
     HRESULT BuildFromGRFFile(LPCWSTR pszFile);

@@ -9,6 +9,69 @@ namespace
 // Size of the message box's text and of its scratch buffer, in UTF-16 units.
 constexpr size_t kcchMessage = 1024;
 
+// Where the property-page library and the graph editor are registered.
+constexpr wchar_t kszProppageKey[] = L"CLSID\\{29E07010-BD27-11CE-AB59-00AA00577DA1}";
+constexpr wchar_t kszGraphEditKey[] = L"Software\\Microsoft\\Shared Tools\\Graphedit";
+constexpr wchar_t kszGraphEditFile[] = L"graphedt.exe";
+
+// The editor's "Connect to remote graph" command, as its accelerator sends it.
+constexpr WPARAM kConnectCommand = MAKEWPARAM(0x8034, 1);
+
+// Style bits of the editor's main window: caption, system menu, sizing border.
+constexpr LONG kMainWindowStyle = WS_CAPTION | WS_SYSMENU | WS_THICKFRAME;
+
+constexpr DWORD kInputIdleMs = 1000;
+constexpr DWORD kVisibleWaitMs = 100;
+constexpr DWORD kPollMs = 10;
+constexpr DWORD kQuitWaitMs = 1000;
+// Window searches make at most nine passes.
+constexpr int kSearchPasses = 10;
+
+// A list entry longer than this is not one of ours.
+constexpr int kcchEntry = 64;
+
+// HRESULT_FROM_WIN32 of the last error, or E_FAIL when there is none.
+HRESULT LastErrorStatus()
+{
+    const DWORD dwError = ::GetLastError();
+    return dwError != 0 ? HRESULT_FROM_WIN32(dwError) : E_FAIL;
+}
+
+// Reads a string value of a key into psz (MAX_PATH units); false leaves it empty.
+bool ReadPathValue(HKEY hKeyParent, LPCWSTR pszKey, LPCWSTR pszValue, LPWSTR psz)
+{
+    psz[0] = L'\0';
+    CRegKey key;
+    if (key.Open(hKeyParent, pszKey, KEY_READ) != ERROR_SUCCESS)
+        return false;
+    ULONG cch = MAX_PATH;
+    return key.QueryStringValue(pszValue, psz, &cch) == ERROR_SUCCESS;
+}
+
+// Starts the editor without a command line; the last error tells why not.
+bool StartProcess(LPCWSTR pszFile, PROCESS_INFORMATION& rgPI)
+{
+    STARTUPINFOW rgSI = {};
+    rgSI.cb = sizeof(rgSI);
+    rgSI.dwFlags = STARTF_USESHOWWINDOW;
+    rgSI.wShowWindow = SW_SHOWNORMAL;
+    rgPI = PROCESS_INFORMATION();
+    return ::CreateProcessW(pszFile, nullptr, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
+                            &rgSI, &rgPI) != FALSE;
+}
+
+// Replaces the file name of the path in psz (MAX_PATH units) with pszFile;
+// false when the path has no folder or the result would not fit.
+bool ReplaceFileName(LPWSTR psz, LPCWSTR pszFile)
+{
+    size_t cch = ::wcslen(psz);
+    while (cch > 0 && psz[cch - 1] != L'\\' && psz[cch - 1] != L'/')
+        --cch;
+    if (cch == 0)
+        return false;
+    return SUCCEEDED(::StringCchCopyW(psz + cch, MAX_PATH - cch, pszFile));
+}
+
 // The platform's description of hr into psz, or an empty text. The media
 // framework is asked first for statuses of its own facility.
 void DescribeStatus(HRESULT hr, LPWSTR psz, DWORD cch)
@@ -80,6 +143,29 @@ CGraphEdit::~CGraphEdit()
     Close();
 }
 
+HRESULT CGraphEdit::ShowGraph(IUnknown* pGraph)
+{
+    Close(); // a running editor is never reused
+
+    wchar_t szProppage_dll[MAX_PATH];
+    if (!IsProppageRegistered(szProppage_dll))
+    {
+        ATLREPORT(L"CGraphEdit::ShowGraph(): Proppage.dll is not registered");
+        return REGDB_E_CLASSNOTREG;
+    }
+    HRESULT hr = AddGraphToRot(pGraph, &m_dwCookie);
+    if (FAILED(hr))
+        return hr;
+    hr = LoadGraphEdit(szProppage_dll);
+    if (hr != S_OK)
+        return hr;
+    if (!FindMainWindow())
+        return S_FALSE;
+    PostConnectCommand();
+    SelectRemoteGraph(pGraph);
+    return S_OK;
+}
+
 void CGraphEdit::Close()
 {
     RemoveGraphFromRot(m_dwCookie);
@@ -89,18 +175,237 @@ void CGraphEdit::Close()
     QuitGraphEdit();
 }
 
+// The editor ships with its property-page library, so the library's
+// registration says whether the editor is installed, and where.
+bool CGraphEdit::IsProppageRegistered(LPWSTR pszProppage_dll)
+{
+    CRegKey key;
+    if (key.Open(HKEY_CLASSES_ROOT, kszProppageKey, KEY_READ) != ERROR_SUCCESS)
+    {
+        pszProppage_dll[0] = L'\0';
+        return false;
+    }
+    return ReadPathValue(key, L"InprocServer32", nullptr, pszProppage_dll);
+}
+
+HRESULT CGraphEdit::LoadGraphEdit(LPCWSTR pszProppage_dll)
+{
+    wchar_t szGraphEdit[MAX_PATH] = {};
+    if (!ReadPathValue(HKEY_LOCAL_MACHINE, kszGraphEditKey, L"Path", szGraphEdit))
+        ::StringCchCopyW(szGraphEdit, MAX_PATH, kszGraphEditFile);
+
+    PROCESS_INFORMATION rgPI;
+    bool bStarted = StartProcess(szGraphEdit, rgPI);
+    // Not there: look beside the property-page library.
+    if (!bStarted && ::GetLastError() == ERROR_FILE_NOT_FOUND && pszProppage_dll != nullptr &&
+        pszProppage_dll[0] != L'\0')
+    {
+        ::StringCchCopyW(szGraphEdit, MAX_PATH, pszProppage_dll);
+        if (ReplaceFileName(szGraphEdit, kszGraphEditFile))
+            bStarted = StartProcess(szGraphEdit, rgPI);
+        else
+            ::SetLastError(ERROR_FILE_NOT_FOUND);
+    }
+    if (!bStarted)
+        return LastErrorStatus();
+
+    ATLASSERT(rgPI.hProcess != 0 && rgPI.hThread != 0);
+    const DWORD dwWait = ::WaitForInputIdle(rgPI.hProcess, kInputIdleMs);
+    if (dwWait == 0)
+    {
+        m_rgPI = rgPI;
+        return S_OK;
+    }
+    // Too slow or broken: leave it running, but stop tracking it.
+    const HRESULT hr = dwWait == WAIT_TIMEOUT ? E_FAIL : LastErrorStatus();
+    ATLTRACE2(atlTraceGeneral, 2, L"###Err### CGraphEdit::LoadGraphEdit(): WaitForInputIdle()=%u, hr=0x%X\n",
+              static_cast<unsigned>(dwWait), static_cast<unsigned>(hr));
+    ::CloseHandle(rgPI.hThread);
+    ::CloseHandle(rgPI.hProcess);
+    return hr;
+}
+
+bool CGraphEdit::FindMainWindow()
+{
+    ATLASSERT(m_rgPI.hProcess != 0 && m_rgPI.hThread != 0);
+    m_hWndGraphEdit = nullptr;
+    for (int nPasses = kSearchPasses; m_hWndGraphEdit == nullptr && --nPasses > 0;)
+        ::EnumWindows(EnumMainWindowProc, reinterpret_cast<LPARAM>(this));
+    if (m_hWndGraphEdit != nullptr && !WaitWhileHidden())
+        m_hWndGraphEdit = nullptr;
+    if (m_hWndGraphEdit == nullptr)
+        ATLTRACE2(atlTraceGeneral, 2, L"###Err### CGraphEdit::FindMainWindow(): GraphEdit window not found\n");
+    return m_hWndGraphEdit != nullptr;
+}
+
+BOOL CGraphEdit::MatchMainWindow(HWND hWnd)
+{
+    ATLASSERT(hWnd != 0);
+    DWORD dwProcessId = 0;
+    ::GetWindowThreadProcessId(hWnd, &dwProcessId);
+    if (dwProcessId != m_rgPI.dwProcessId)
+        return TRUE;
+    if ((::GetWindowLongW(hWnd, GWL_STYLE) & kMainWindowStyle) != kMainWindowStyle)
+        return TRUE;
+    m_hWndGraphEdit = hWnd;
+    return FALSE;
+}
+
+// The editor shows its main window on its own; give it a moment.
+bool CGraphEdit::WaitWhileHidden()
+{
+    if (m_hWndGraphEdit == nullptr)
+        return false;
+    const DWORD dwStart = ::GetTickCount();
+    for (DWORD dwPassed = 0; dwPassed <= kVisibleWaitMs; dwPassed = ::GetTickCount() - dwStart)
+    {
+        if (::GetWindowLongW(m_hWndGraphEdit, GWL_STYLE) & WS_VISIBLE)
+            return true;
+        ATLTRACE2(atlTraceGeneral, 10, L"CGraphEdit::WaitWhileHidden(): wait time rest is %i ms\n",
+                  static_cast<int>(kVisibleWaitMs) - static_cast<int>(dwPassed));
+        ::Sleep(kPollMs);
+    }
+    ATLTRACE2(atlTraceGeneral, 2, L"###Err### CGraphEdit::WaitWhileHidden(): Wait time is ending\n");
+    return false;
+}
+
 // The editor is asked to end its main thread; it is never terminated.
 void CGraphEdit::QuitGraphEdit()
 {
     if (m_rgPI.hThread != nullptr)
     {
         ::PostThreadMessageW(m_rgPI.dwThreadId, WM_QUIT, 0, 0);
-        ::WaitForSingleObject(m_rgPI.hThread, 1000);
+        ::WaitForSingleObject(m_rgPI.hThread, kQuitWaitMs);
         ::CloseHandle(m_rgPI.hThread);
     }
     if (m_rgPI.hProcess != nullptr)
         ::CloseHandle(m_rgPI.hProcess);
     m_rgPI = PROCESS_INFORMATION();
+}
+
+// ---------------------------------------------------------------------------
+// Attaching the editor to the graph
+
+void CGraphEdit::PostConnectCommand()
+{
+    if (m_hWndGraphEdit != nullptr)
+        ::PostMessageW(m_hWndGraphEdit, WM_COMMAND, kConnectCommand, 0);
+}
+
+// The connect dialog opens asynchronously, so it is looked for a few times.
+void CGraphEdit::SelectRemoteGraph(IUnknown* pGraph)
+{
+    if (!::IsWindow(m_hWndGraphEdit))
+        return;
+    m_hWndListBox = nullptr;
+    for (int nPasses = kSearchPasses; --nPasses > 0;)
+    {
+        ::EnumWindows(EnumConnectDialogProc, reinterpret_cast<LPARAM>(this));
+        if (::IsWindow(m_hWndListBox))
+        {
+            const int i = FindGraphEntry(pGraph);
+            if (i != -1)
+            {
+                if (::SendMessageW(m_hWndListBox, LB_SETCURSEL, i, 0) != LB_ERR)
+                    ::PostMessageW(::GetParent(m_hWndListBox), WM_COMMAND, IDOK, 0);
+                return;
+            }
+        }
+        ::Sleep(kPollMs);
+    }
+}
+
+BOOL CGraphEdit::MatchConnectDialog(HWND hWnd)
+{
+    if (!::IsWindow(hWnd))
+        return TRUE;
+    DWORD dwProcessId = 0;
+    ::GetWindowThreadProcessId(hWnd, &dwProcessId);
+    if (dwProcessId != m_rgPI.dwProcessId || ::GetParent(hWnd) != m_hWndGraphEdit)
+        return TRUE;
+    ::EnumChildWindows(hWnd, EnumListBoxProc, reinterpret_cast<LPARAM>(this));
+    return m_hWndListBox == nullptr;
+}
+
+BOOL CGraphEdit::MatchListBox(HWND hWnd)
+{
+    if (!::IsWindow(hWnd))
+        return TRUE;
+    wchar_t szClassName[256] = {};
+    if (::GetClassNameW(hWnd, szClassName, _countof(szClassName)) == 0)
+        return TRUE;
+    if (::wcscmp(szClassName, L"ListBox") != 0)
+        return TRUE;
+    m_hWndListBox = hWnd;
+    return FALSE;
+}
+
+int CGraphEdit::FindGraphEntry(IUnknown* pGraph)
+{
+    if (!::IsWindow(m_hWndListBox))
+        return -1;
+    const int cEntries = static_cast<int>(::SendMessageW(m_hWndListBox, LB_GETCOUNT, 0, 0));
+    for (int i = 0; i < cEntries; ++i)
+    {
+        // Longer entries are not ours, and would not fit.
+        const LRESULT cch = ::SendMessageW(m_hWndListBox, LB_GETTEXTLEN, i, 0);
+        if (cch <= 0 || cch >= kcchEntry)
+            continue;
+        wchar_t szCookieName[kcchEntry];
+        szCookieName[0] = L'\0';
+        const LRESULT cchRead =
+            ::SendMessageW(m_hWndListBox, LB_GETTEXT, i, reinterpret_cast<LPARAM>(szCookieName));
+        if (cchRead > 0 && cchRead < kcchEntry && IsGraphEntry(szCookieName, pGraph))
+            return i;
+    }
+    return -1;
+}
+
+// "... pid <process id in hex> ...IFilterGraph = <graph pointer in hex>": the
+// editor's entry for this process's published graph.
+bool CGraphEdit::IsGraphEntry(LPCWSTR pszCookieName, IUnknown* pGraph)
+{
+    if (pszCookieName == nullptr)
+    {
+        ATLASSERT(pszCookieName != 0);
+        return false;
+    }
+    LPCWSTR pszPid = ::wcsstr(pszCookieName, L"pid ");
+    if (pszPid == nullptr)
+        return false;
+    pszPid += 4;
+    wchar_t* pszEnd = nullptr;
+    const DWORD dwProcessId = static_cast<DWORD>(::wcstoul(pszPid, &pszEnd, 16));
+    if (pszEnd == pszPid || *pszEnd != L' ' || dwProcessId != ::GetCurrentProcessId())
+        return false;
+
+    LPCWSTR pszGraph = ::wcsstr(pszEnd + 1, L"IFilterGraph = ");
+    if (pszGraph == nullptr)
+        return false;
+    pszGraph += 15;
+    const DWORD dwGraph = static_cast<DWORD>(::wcstoul(pszGraph, &pszEnd, 16));
+    return pszEnd != pszGraph && *pszEnd == L'\0' &&
+           dwGraph == static_cast<DWORD>(reinterpret_cast<UINT_PTR>(pGraph));
+}
+
+// The enumerations hand the object over as their application value.
+
+BOOL CALLBACK CGraphEdit::EnumMainWindowProc(HWND hWnd, LPARAM lParam)
+{
+    ATLASSERT(lParam != 0);
+    return lParam != 0 ? reinterpret_cast<CGraphEdit*>(lParam)->MatchMainWindow(hWnd) : FALSE;
+}
+
+BOOL CALLBACK CGraphEdit::EnumConnectDialogProc(HWND hWnd, LPARAM lParam)
+{
+    ATLASSERT(lParam != 0);
+    return lParam != 0 ? reinterpret_cast<CGraphEdit*>(lParam)->MatchConnectDialog(hWnd) : FALSE;
+}
+
+BOOL CALLBACK CGraphEdit::EnumListBoxProc(HWND hWnd, LPARAM lParam)
+{
+    ATLASSERT(lParam != 0);
+    return lParam != 0 ? reinterpret_cast<CGraphEdit*>(lParam)->MatchListBox(hWnd) : FALSE;
 }
 
 // ---------------------------------------------------------------------------

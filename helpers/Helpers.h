@@ -12,8 +12,10 @@ HRESULT AddGraphToRot(IUnknown* pGraph, DWORD* pdwCookie);
 // Withdraws the entry that dwCookie names; 0 names none.
 void RemoveGraphFromRot(DWORD dwCookie);
 
-// The graph editor launched to show the graph, and the graph's entry in the
-// Running Object Table. Close withdraws the entry and makes the editor quit.
+// The graph editor (GraphEdit) launched to show the graph, and the graph's
+// entry in the Running Object Table. ShowGraph publishes the graph, starts the
+// editor and has it attach to the graph; Close withdraws the entry and makes
+// the editor quit.
 class CGraphEdit
 {
 public:
@@ -23,12 +25,33 @@ public:
     CGraphEdit(const CGraphEdit&) = delete;
     CGraphEdit& operator=(const CGraphEdit&) = delete;
 
+    // S_OK: the editor runs and was asked to attach; S_FALSE: it runs but its
+    // main window did not show in time; REGDB_E_CLASSNOTREG: the property-page
+    // library is not registered; otherwise why publishing or starting failed.
+    HRESULT ShowGraph(IUnknown* pGraph);
     // Withdraws the entry, forgets the editor's windows and makes the launched
     // editor quit. Safe in any state, any number of times.
     void Close();
 
 private:
+    friend struct CGraphEditAccess; // lets tests reach the members
+
+    bool IsProppageRegistered(LPWSTR pszProppage_dll);
+    HRESULT LoadGraphEdit(LPCWSTR pszProppage_dll);
+    bool FindMainWindow();
+    bool WaitWhileHidden();
     void QuitGraphEdit();
+    void PostConnectCommand();
+    void SelectRemoteGraph(IUnknown* pGraph);
+    int FindGraphEntry(IUnknown* pGraph);
+    static bool IsGraphEntry(LPCWSTR pszCookieName, IUnknown* pGraph);
+
+    BOOL MatchMainWindow(HWND hWnd);
+    BOOL MatchConnectDialog(HWND hWnd);
+    BOOL MatchListBox(HWND hWnd);
+    static BOOL CALLBACK EnumMainWindowProc(HWND hWnd, LPARAM lParam);
+    static BOOL CALLBACK EnumConnectDialogProc(HWND hWnd, LPARAM lParam);
+    static BOOL CALLBACK EnumListBoxProc(HWND hWnd, LPARAM lParam);
 
     DWORD m_dwCookie;
     PROCESS_INFORMATION m_rgPI;

@@ -198,7 +198,9 @@ TEST_F(MainDialogTest, LiveItemsMatchTheTemplateInPlaceAndOrder)
         EXPECT_EQ(item.nId, static_cast<int>(static_cast<short>(::GetDlgCtrlID(hWnd))));
         EXPECT_EQ(0, _wcsicmp(item.className.c_str(), ClassNameOf(hWnd).c_str()));
         if (item.nId != IDC_FILE && item.nId != IDC_PROGRESS)
+        {
             EXPECT_EQ(item.text, WindowText(hWnd));
+        }
         if (i >= std::size(kNineItems))
             continue; // a track bar sizes its own window
         // The dialog manager maps the origin and the size separately.
