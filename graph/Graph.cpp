@@ -19,12 +19,14 @@ double ClampRatio(double dRatio)
     return dRatio > 1.0 ? 1.0 : dRatio;
 }
 
-// llDuration times dRatio, truncated toward zero, without leaving the range of
-// a media time.
+// llDuration times dRatio, truncated toward zero. A product that a media time
+// cannot hold (only from a duration at the 64-bit limit) stays the duration.
 REFERENCE_TIME ScaleTime(REFERENCE_TIME llDuration, double dRatio)
 {
+    // 2^63: every double from -2^63 up to below it converts to 64 bits exactly.
+    constexpr double kdTimeLimit = 9223372036854775808.0;
     const double dTarget = static_cast<double>(llDuration) * dRatio;
-    if (!(dTarget > -9.2e18 && dTarget < 9.2e18))
+    if (!(dTarget >= -kdTimeLimit && dTarget < kdTimeLimit))
         return llDuration;
     return static_cast<REFERENCE_TIME>(dTarget);
 }

@@ -940,6 +940,7 @@ TEST_F(FakeGraphTest, RatiosAreClampedAndScaledFromTheDuration)
         {100000000, -std::numeric_limits<double>::infinity(), 0},
         {100000000, std::numeric_limits<double>::quiet_NaN(), 0},
         {llMax, 1.0, llMax},
+        {llMax, 0.999, 9214148664817921024},
         {llMax, 0.5, 4611686018427387904},
         {0, 0.5, 0},
     };

@@ -1,0 +1,189 @@
+#include "Encoders.h"
+
+#include "MediaFormats.h"
+#include "VelkFilters.h"
+
+#include <new>
+
+namespace
+{
+
+constexpr LONG kGopLength = 25; // a key frame every second at 25 frames a second
+constexpr long kOutputBuffers = 4;
+constexpr long kH264BufferSize = 4096;
+constexpr long kAacBufferSize = 1024;
+
+// FNV-1a over the raw data: cheap, and any change in a frame shows.
+ULONGLONG HashBytes(const BYTE* pb, long cb)
+{
+    ULONGLONG ullHash = 1469598103934665603ull;
+    for (long i = 0; i < cb; ++i)
+        ullHash = (ullHash ^ pb[i]) * 1099511628211ull;
+    return ullHash;
+}
+
+// Big-endian fields of an access unit.
+class CPayloadWriter
+{
+public:
+    CPayloadWriter(BYTE* pb, long cb) : m_pb(pb), m_cb(cb) {}
+
+    void Put(ULONGLONG ull, int cBytes)
+    {
+        for (int i = cBytes - 1; i >= 0; --i)
+        {
+            if (m_cUsed < m_cb)
+                m_pb[m_cUsed] = static_cast<BYTE>(ull >> (8 * i));
+            ++m_cUsed;
+        }
+    }
+    bool Overflowed() const { return m_cUsed > m_cb; }
+    long Used() const { return m_cUsed; }
+
+private:
+    BYTE* const m_pb;
+    const long m_cb;
+    long m_cUsed = 0;
+};
+
+// The input's payload and the output's buffer of one transform.
+HRESULT Buffers(IMediaSample* pIn, IMediaSample* pOut, BYTE*& pbIn, long& cbIn, BYTE*& pbOut)
+{
+    HRESULT hr = pIn->GetPointer(&pbIn);
+    if (FAILED(hr))
+        return hr;
+    hr = pOut->GetPointer(&pbOut);
+    if (FAILED(hr))
+        return hr;
+    cbIn = pIn->GetActualDataLength();
+    return S_OK;
+}
+
+HRESULT FinishPayload(IMediaSample* pOut, const CPayloadWriter& writer)
+{
+    if (writer.Overflowed())
+        return VFW_E_BUFFER_OVERFLOW;
+    return pOut->SetActualDataLength(writer.Used());
+}
+
+void SetOutputBuffers(long cbBuffer, ALLOCATOR_PROPERTIES& props)
+{
+    props.cBuffers = kOutputBuffers;
+    props.cbBuffer = cbBuffer;
+    props.cbAlign = 1;
+    props.cbPrefix = 0;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// CH264Encoder
+
+CH264Encoder::CH264Encoder() : CSampleTransformFilter(CLSID_VelkH264Encoder) {}
+
+HRESULT CH264Encoder::Create(REFIID riid, void** ppv)
+{
+    return QueryNewObject(new (std::nothrow) CH264Encoder(), riid, ppv);
+}
+
+HRESULT CH264Encoder::CheckInputType(const AM_MEDIA_TYPE& mt)
+{
+    return IsRawVideoType(mt) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+}
+
+HRESULT CH264Encoder::GetOutputType(int nIndex, const AM_MEDIA_TYPE& mtIn, CMediaTypeHolder& mtOut)
+{
+    if (nIndex < 0)
+        return E_INVALIDARG;
+    if (nIndex > 0)
+        return VFW_S_NO_MORE_ITEMS;
+    const VIDEOINFOHEADER* pvih = FormatOf<VIDEOINFOHEADER>(mtIn, FORMAT_VideoInfo);
+    if (pvih == nullptr)
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    return MakeH264VideoType(*pvih, mtOut);
+}
+
+void CH264Encoder::GetOutputBuffers(const AM_MEDIA_TYPE&, ALLOCATOR_PROPERTIES& props)
+{
+    SetOutputBuffers(kH264BufferSize, props);
+}
+
+// One Annex B NAL unit: start code, header (IDR or not), frame number in the
+// group of pictures, raw size and hash.
+HRESULT CH264Encoder::Transform(IMediaSample* pIn, IMediaSample* pOut)
+{
+    BYTE* pbIn = nullptr;
+    BYTE* pbOut = nullptr;
+    long cbIn = 0;
+    const HRESULT hr = Buffers(pIn, pOut, pbIn, cbIn, pbOut);
+    if (FAILED(hr))
+        return hr;
+
+    if (pIn->IsDiscontinuity() == S_OK || m_nFrameInGop >= kGopLength)
+        m_nFrameInGop = 0;
+    const bool bKey = m_nFrameInGop == 0;
+    CPayloadWriter writer(pbOut, pOut->GetSize());
+    writer.Put(0x00000001, 4);
+    writer.Put(bKey ? 0x65 : 0x41, 1);
+    writer.Put(static_cast<ULONG>(m_nFrameInGop), 4);
+    writer.Put(static_cast<ULONG>(cbIn), 4);
+    writer.Put(HashBytes(pbIn, cbIn), 8);
+    ++m_nFrameInGop;
+    pOut->SetSyncPoint(bKey ? TRUE : FALSE);
+    return FinishPayload(pOut, writer);
+}
+
+// ---------------------------------------------------------------------------
+// CAacEncoder
+
+CAacEncoder::CAacEncoder() : CSampleTransformFilter(CLSID_VelkAACEncoder) {}
+
+HRESULT CAacEncoder::Create(REFIID riid, void** ppv)
+{
+    return QueryNewObject(new (std::nothrow) CAacEncoder(), riid, ppv);
+}
+
+HRESULT CAacEncoder::CheckInputType(const AM_MEDIA_TYPE& mt)
+{
+    return IsPcmAudioType(mt) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+}
+
+void CAacEncoder::OnInputConnected(const AM_MEDIA_TYPE& mt)
+{
+    m_nBlockAlign = FormatOf<WAVEFORMATEX>(mt, FORMAT_WaveFormatEx)->nBlockAlign;
+}
+
+HRESULT CAacEncoder::GetOutputType(int nIndex, const AM_MEDIA_TYPE& mtIn, CMediaTypeHolder& mtOut)
+{
+    if (nIndex < 0)
+        return E_INVALIDARG;
+    if (nIndex > 0)
+        return VFW_S_NO_MORE_ITEMS;
+    const WAVEFORMATEX* pwfx = FormatOf<WAVEFORMATEX>(mtIn, FORMAT_WaveFormatEx);
+    if (pwfx == nullptr)
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    return MakeAacAudioType(*pwfx, mtOut);
+}
+
+void CAacEncoder::GetOutputBuffers(const AM_MEDIA_TYPE&, ALLOCATOR_PROPERTIES& props)
+{
+    SetOutputBuffers(kAacBufferSize, props);
+}
+
+// One raw AAC frame: a syntax-element byte, the PCM frame count and hash.
+HRESULT CAacEncoder::Transform(IMediaSample* pIn, IMediaSample* pOut)
+{
+    BYTE* pbIn = nullptr;
+    BYTE* pbOut = nullptr;
+    long cbIn = 0;
+    const HRESULT hr = Buffers(pIn, pOut, pbIn, cbIn, pbOut);
+    if (FAILED(hr))
+        return hr;
+
+    CPayloadWriter writer(pbOut, pOut->GetSize());
+    writer.Put(0x21, 1); // a channel pair element, as stereo AAC starts
+    writer.Put(static_cast<ULONG>(cbIn / m_nBlockAlign), 2);
+    writer.Put(HashBytes(pbIn, cbIn), 8);
+    pOut->SetSyncPoint(TRUE);
+    return FinishPayload(pOut, writer);
+}

@@ -1,0 +1,156 @@
+#include "MediaFormats.h"
+
+#include <mmreg.h>
+
+#include <cstring>
+
+namespace
+{
+
+// The sampling rates AAC knows, in the order of its frequency index.
+constexpr DWORD kAacRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000};
+
+int AacRateIndex(DWORD dwRate)
+{
+    for (int i = 0; i < static_cast<int>(sizeof(kAacRates) / sizeof(kAacRates[0])); ++i)
+    {
+        if (kAacRates[i] == dwRate)
+            return i;
+    }
+    return -1;
+}
+
+// WAVEFORMATEX followed by the two bytes of an AAC-LC AudioSpecificConfig.
+struct AacWaveFormat
+{
+    WAVEFORMATEX wfx;
+    BYTE rgbConfig[2];
+};
+
+} // namespace
+
+HRESULT MakeRgb32VideoType(CMediaTypeHolder& mt)
+{
+    VIDEOINFOHEADER vih = {};
+    vih.AvgTimePerFrame = kUnitsPerSecond / kVideoFramesPerSecond;
+    vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    vih.bmiHeader.biWidth = kVideoWidth;
+    vih.bmiHeader.biHeight = kVideoHeight; // bottom-up, as RGB DIBs are
+    vih.bmiHeader.biPlanes = 1;
+    vih.bmiHeader.biBitCount = 32;
+    vih.bmiHeader.biCompression = BI_RGB;
+    vih.bmiHeader.biSizeImage = kVideoWidth * kVideoHeight * 4;
+    vih.dwBitRate = static_cast<DWORD>(vih.bmiHeader.biSizeImage * 8 * kVideoFramesPerSecond);
+
+    mt.Clear();
+    AM_MEDIA_TYPE& t = mt.Edit();
+    t.majortype = MEDIATYPE_Video;
+    t.subtype = MEDIASUBTYPE_RGB32;
+    t.bFixedSizeSamples = TRUE;
+    t.bTemporalCompression = FALSE;
+    t.lSampleSize = vih.bmiHeader.biSizeImage;
+    return mt.SetFormat(FORMAT_VideoInfo, &vih, sizeof(vih));
+}
+
+HRESULT MakePcmAudioType(CMediaTypeHolder& mt)
+{
+    WAVEFORMATEX wfx = {};
+    wfx.wFormatTag = WAVE_FORMAT_PCM;
+    wfx.nChannels = kAudioChannels;
+    wfx.nSamplesPerSec = kAudioRate;
+    wfx.wBitsPerSample = 16;
+    wfx.nBlockAlign = static_cast<WORD>(wfx.nChannels * wfx.wBitsPerSample / 8);
+    wfx.nAvgBytesPerSec = wfx.nSamplesPerSec * wfx.nBlockAlign;
+
+    mt.Clear();
+    AM_MEDIA_TYPE& t = mt.Edit();
+    t.majortype = MEDIATYPE_Audio;
+    t.subtype = MEDIASUBTYPE_PCM;
+    t.bFixedSizeSamples = TRUE;
+    t.lSampleSize = wfx.nBlockAlign;
+    return mt.SetFormat(FORMAT_WaveFormatEx, &wfx, sizeof(wfx));
+}
+
+HRESULT MakeH264VideoType(const VIDEOINFOHEADER& vihIn, CMediaTypeHolder& mt)
+{
+    VIDEOINFOHEADER vih = vihIn;
+    vih.dwBitRate = 2000000;
+    vih.bmiHeader.biBitCount = 24;
+    vih.bmiHeader.biCompression = kFourccH264;
+    vih.bmiHeader.biSizeImage = 0;
+
+    mt.Clear();
+    AM_MEDIA_TYPE& t = mt.Edit();
+    t.majortype = MEDIATYPE_Video;
+    t.subtype = kSubtypeH264;
+    t.bFixedSizeSamples = FALSE;
+    t.bTemporalCompression = TRUE;
+    t.lSampleSize = 0;
+    return mt.SetFormat(FORMAT_VideoInfo, &vih, sizeof(vih));
+}
+
+HRESULT MakeAacAudioType(const WAVEFORMATEX& wfxIn, CMediaTypeHolder& mt)
+{
+    const int nRateIndex = AacRateIndex(wfxIn.nSamplesPerSec);
+    if (nRateIndex < 0)
+        return VFW_E_TYPE_NOT_ACCEPTED;
+
+    AacWaveFormat format = {};
+    format.wfx.wFormatTag = kWaveFormatRawAac1;
+    format.wfx.nChannels = wfxIn.nChannels;
+    format.wfx.nSamplesPerSec = wfxIn.nSamplesPerSec;
+    format.wfx.nAvgBytesPerSec = 128000 / 8;
+    format.wfx.nBlockAlign = 1;
+    format.wfx.cbSize = sizeof(format.rgbConfig);
+    // AudioSpecificConfig: object type 2 (AAC LC, 5 bits), frequency index
+    // (4 bits), channel configuration (4 bits), three zero bits.
+    const unsigned uConfig = (2u << 11) | (static_cast<unsigned>(nRateIndex) << 7) | (wfxIn.nChannels << 3);
+    format.rgbConfig[0] = static_cast<BYTE>(uConfig >> 8);
+    format.rgbConfig[1] = static_cast<BYTE>(uConfig & 0xFF);
+
+    mt.Clear();
+    AM_MEDIA_TYPE& t = mt.Edit();
+    t.majortype = MEDIATYPE_Audio;
+    t.subtype = kSubtypeRawAac1;
+    t.bFixedSizeSamples = FALSE;
+    t.bTemporalCompression = TRUE;
+    t.lSampleSize = 0;
+    return mt.SetFormat(FORMAT_WaveFormatEx, &format, sizeof(format));
+}
+
+bool IsRawVideoType(const AM_MEDIA_TYPE& mt)
+{
+    if (!IsEqualGUID(mt.majortype, MEDIATYPE_Video))
+        return false;
+    const VIDEOINFOHEADER* pvih = FormatOf<VIDEOINFOHEADER>(mt, FORMAT_VideoInfo);
+    if (pvih == nullptr || pvih->bmiHeader.biWidth <= 0 || pvih->bmiHeader.biHeight == 0)
+        return false;
+    if (IsEqualGUID(mt.subtype, MEDIASUBTYPE_RGB32))
+        return pvih->bmiHeader.biBitCount == 32;
+    if (IsEqualGUID(mt.subtype, MEDIASUBTYPE_YUY2))
+        return pvih->bmiHeader.biBitCount == 16;
+    return false;
+}
+
+bool IsPcmAudioType(const AM_MEDIA_TYPE& mt)
+{
+    if (!IsEqualGUID(mt.majortype, MEDIATYPE_Audio) || !IsEqualGUID(mt.subtype, MEDIASUBTYPE_PCM))
+        return false;
+    const WAVEFORMATEX* pwfx = FormatOf<WAVEFORMATEX>(mt, FORMAT_WaveFormatEx);
+    return pwfx != nullptr && pwfx->wFormatTag == WAVE_FORMAT_PCM && pwfx->wBitsPerSample == 16 &&
+           (pwfx->nChannels == 1 || pwfx->nChannels == 2) && AacRateIndex(pwfx->nSamplesPerSec) >= 0;
+}
+
+bool IsH264VideoType(const AM_MEDIA_TYPE& mt)
+{
+    return IsEqualGUID(mt.majortype, MEDIATYPE_Video) && IsEqualGUID(mt.subtype, kSubtypeH264) &&
+           FormatOf<VIDEOINFOHEADER>(mt, FORMAT_VideoInfo) != nullptr;
+}
+
+bool IsAacAudioType(const AM_MEDIA_TYPE& mt)
+{
+    if (!IsEqualGUID(mt.majortype, MEDIATYPE_Audio) || !IsEqualGUID(mt.subtype, kSubtypeRawAac1))
+        return false;
+    const WAVEFORMATEX* pwfx = FormatOf<WAVEFORMATEX>(mt, FORMAT_WaveFormatEx);
+    return pwfx != nullptr && pwfx->wFormatTag == kWaveFormatRawAac1;
+}

@@ -1,0 +1,361 @@
+#include "RtmpServer.h"
+
+#include "MediaFormats.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <initializer_list>
+#include <new>
+
+namespace
+{
+
+constexpr wchar_t kszServerName[] = L"RTMP Server";
+constexpr wchar_t kszServerNumber[] = L"1.0.0";
+
+constexpr long kUnitsPerMillisecond = 10000;
+
+// The compiler's __DATE__ ("Dec  9 2026") and __TIME__ as "2026-12-09 12:00:00".
+void FormatBuildDateTime(wchar_t* psz, size_t cch)
+{
+    static const char kszMonths[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    const char* pszDate = __DATE__;
+    char szMonth[4] = {pszDate[0], pszDate[1], pszDate[2], '\0'};
+    const char* pszFound = std::strstr(kszMonths, szMonth);
+    const int nMonth = pszFound != nullptr ? static_cast<int>(pszFound - kszMonths) / 3 + 1 : 0;
+    const int nDay = std::atoi(pszDate + 4);
+    const int nYear = std::atoi(pszDate + 7);
+    std::swprintf(psz, cch, L"%04d-%02d-%02d %hs", nYear, nMonth, nDay, __TIME__);
+}
+
+HRESULT AllocString(LPCWSTR psz, BSTR* pbstr)
+{
+    if (pbstr == nullptr)
+        return E_POINTER;
+    *pbstr = ::SysAllocString(psz);
+    return *pbstr != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// CServerInputPin
+
+CServerInputPin::CServerInputPin(CRtmpServer* pServer, LPCWSTR pszName, TypeCheck pfnAccepts)
+    : CInputPinBase(pServer, pszName), m_pServer(pServer), m_pfnAccepts(pfnAccepts)
+{
+}
+
+HRESULT CServerInputPin::CheckMediaType(const AM_MEDIA_TYPE& mt)
+{
+    return m_pfnAccepts(mt) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+}
+
+// A new run starts with clean counters.
+HRESULT CServerInputPin::Active()
+{
+    m_bWaiting = false;
+    m_bEnded = false;
+    m_stats = VelkInputStatistics();
+    return CInputPinBase::Active();
+}
+
+HRESULT CServerInputPin::OnReceive(IMediaSample* pSample)
+{
+    return m_pServer->Present(this, pSample);
+}
+
+HRESULT CServerInputPin::OnEndOfStream()
+{
+    return m_pServer->PresentEndOfStream(this);
+}
+
+HRESULT CServerInputPin::OnBeginFlush()
+{
+    m_pServer->Flush(this);
+    return S_OK;
+}
+
+HRESULT CServerInputPin::OnEndFlush()
+{
+    return S_OK;
+}
+
+HRESULT CServerInputPin::OnNewSegment(REFERENCE_TIME tStart, REFERENCE_TIME, double)
+{
+    CLockGuard lock(Filter()->FilterLock());
+    m_stats.rtSegmentStart = tStart;
+    ++m_stats.cSegments;
+    return S_OK;
+}
+
+void CServerInputPin::CountSampleLocked(IMediaSample* pSample)
+{
+    const bool bDiscontinuity = pSample->IsDiscontinuity() == S_OK;
+    REFERENCE_TIME rtStart = 0;
+    REFERENCE_TIME rtStop = 0;
+    const bool bTimed = SUCCEEDED(pSample->GetTime(&rtStart, &rtStop));
+    if (bDiscontinuity)
+        ++m_stats.cDiscontinuities;
+    if (bTimed)
+    {
+        if (m_stats.cSamples == 0)
+            m_stats.rtFirst = rtStart;
+        else if (!bDiscontinuity && rtStart != m_stats.rtLast)
+            ++m_stats.cGaps;
+        m_stats.rtLast = rtStop;
+    }
+    ++m_stats.cSamples;
+    m_stats.cbData += pSample->GetActualDataLength();
+}
+
+// ---------------------------------------------------------------------------
+// CRtmpServer: life and interfaces
+
+HRESULT CRtmpServer::Create(REFIID riid, void** ppv)
+{
+    return QueryNewObject(new (std::nothrow) CRtmpServer(), riid, ppv);
+}
+
+CRtmpServer::CRtmpServer()
+    : CFilterBase(CLSID_VelkRtmpServer), m_video(this, L"Video", IsH264VideoType),
+      m_audio(this, L"Audio", IsAacAudioType), m_seeking(static_cast<IBaseFilter*>(this), &m_video, &m_audio)
+{
+}
+
+HRESULT CRtmpServer::QueryFilterInterface(REFIID riid, void** ppv)
+{
+    if (IsEqualIID(riid, IID_IVelkRtmpServer))
+        *ppv = static_cast<IVelkRtmpServer*>(this);
+    else if (IsEqualIID(riid, IID_IVelkRtmpServerStatistics))
+        *ppv = static_cast<IVelkRtmpServerStatistics*>(this);
+    else if (IsEqualIID(riid, IID_IVelkVersion))
+        *ppv = static_cast<IVelkVersion*>(this);
+    else if (IsEqualIID(riid, IID_IAMFilterMiscFlags))
+        *ppv = static_cast<IAMFilterMiscFlags*>(this);
+    else if (IsEqualIID(riid, IID_IMediaSeeking))
+        *ppv = static_cast<IMediaSeeking*>(&m_seeking);
+    else
+        return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+}
+
+CPinBase* CRtmpServer::PinAt(int nIndex)
+{
+    switch (nIndex)
+    {
+    case 0:
+        return &m_video;
+    case 1:
+        return &m_audio;
+    default:
+        return nullptr;
+    }
+}
+
+STDMETHODIMP_(ULONG) CRtmpServer::GetMiscFlags()
+{
+    return AM_FILTER_MISC_FLAGS_IS_RENDERER;
+}
+
+STDMETHODIMP CRtmpServer::GetInputCount(LONG* pcInputs)
+{
+    if (pcInputs == nullptr)
+        return E_POINTER;
+    *pcInputs = PinCount();
+    return S_OK;
+}
+
+STDMETHODIMP CRtmpServer::GetInputStatistics(LONG nInput, VelkInputStatistics* pStatistics)
+{
+    if (pStatistics == nullptr)
+        return E_POINTER;
+    if (nInput < 0 || nInput >= PinCount())
+        return E_INVALIDARG;
+    CLockGuard lock(FilterLock());
+    *pStatistics = (nInput == 0 ? m_video : m_audio).m_stats;
+    return S_OK;
+}
+
+STDMETHODIMP CRtmpServer::GetType(LONG* peType)
+{
+    if (peType == nullptr)
+        return E_POINTER;
+#ifdef NDEBUG
+    *peType = VelkBuildRelease;
+#else
+    *peType = VelkBuildDebug;
+#endif
+    return S_OK;
+}
+
+STDMETHODIMP CRtmpServer::GetOS(LONG* peOS)
+{
+    if (peOS == nullptr)
+        return E_POINTER;
+#ifdef _WIN64
+    *peOS = VelkBuild64;
+#else
+    *peOS = VelkBuild32;
+#endif
+    return S_OK;
+}
+
+STDMETHODIMP CRtmpServer::GetName(BSTR* pbstrName)
+{
+    return AllocString(kszServerName, pbstrName);
+}
+
+STDMETHODIMP CRtmpServer::GetNumber(BSTR* pbstrNumber)
+{
+    return AllocString(kszServerNumber, pbstrNumber);
+}
+
+STDMETHODIMP CRtmpServer::GetDateTime(BSTR* pbstrDateTime)
+{
+    wchar_t sz[32] = {};
+    FormatBuildDateTime(sz, sizeof(sz) / sizeof(sz[0]));
+    return AllocString(sz, pbstrDateTime);
+}
+
+// ---------------------------------------------------------------------------
+// CRtmpServer: state
+
+// Entering Paused returns S_FALSE until every input holds a sample, as
+// renderers do; waiting threads learn of every change.
+HRESULT CRtmpServer::OnStateChanged(FILTER_STATE eOld)
+{
+    if (eOld == State_Stopped)
+        m_bCompleteSent = false;
+    WakeLocked();
+    if (StateLocked() == State_Paused && !IsPauseCompleteLocked())
+        return S_FALSE;
+    return S_OK;
+}
+
+STDMETHODIMP CRtmpServer::GetState(DWORD dwMilliSecsTimeout, FILTER_STATE* pState)
+{
+    if (pState == nullptr)
+        return E_POINTER;
+    CLockGuard lock(FilterLock());
+    const DWORD dwStart = ::GetTickCount();
+    while (StateLocked() == State_Paused && !IsPauseCompleteLocked())
+    {
+        const DWORD dwElapsed = ::GetTickCount() - dwStart;
+        if (dwElapsed >= dwMilliSecsTimeout)
+            break;
+        m_cvFilter.Wait(FilterLock(), dwMilliSecsTimeout - dwElapsed);
+    }
+    *pState = StateLocked();
+    if (*pState == State_Paused && !IsPauseCompleteLocked())
+        return VFW_S_STATE_INTERMEDIATE;
+    return S_OK;
+}
+
+// An input that is not connected has nothing to wait for.
+bool CRtmpServer::IsPauseCompleteLocked() const
+{
+    for (const CServerInputPin* pPin : {&m_video, &m_audio})
+    {
+        if (pPin->IsConnectedLocked() && !pPin->m_bWaiting && !pPin->m_bEnded)
+            return false;
+    }
+    return true;
+}
+
+bool CRtmpServer::HaveAllEndedLocked() const
+{
+    for (const CServerInputPin* pPin : {&m_video, &m_audio})
+    {
+        if (pPin->IsConnectedLocked() && !pPin->m_bEnded)
+            return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// CRtmpServer: presentation
+
+HRESULT CRtmpServer::Present(CServerInputPin* pPin, IMediaSample* pSample)
+{
+    REFERENCE_TIME rtStart = 0;
+    REFERENCE_TIME rtStop = 0;
+    const bool bTimed = SUCCEEDED(pSample->GetTime(&rtStart, &rtStop));
+    CLockGuard lock(FilterLock());
+    const HRESULT hr = WaitForPresentationLocked(pPin, bTimed, rtStart);
+    if (hr != S_OK)
+        return hr;
+    pPin->CountSampleLocked(pSample);
+    return S_OK;
+}
+
+// The end comes when the last sample has run its time.
+HRESULT CRtmpServer::PresentEndOfStream(CServerInputPin* pPin)
+{
+    bool bComplete = false;
+    {
+        CLockGuard lock(FilterLock());
+        const bool bTimed = pPin->m_stats.cSamples > 0;
+        if (WaitForPresentationLocked(pPin, bTimed, pPin->m_stats.rtLast) != S_OK)
+            return S_OK; // flushed or stopped: this end no longer counts
+        pPin->m_bEnded = true;
+        ++pPin->m_stats.cEndOfStream;
+        bComplete = HaveAllEndedLocked() && !m_bCompleteSent;
+        m_bCompleteSent = m_bCompleteSent || bComplete;
+    }
+    if (bComplete)
+        NotifyEvent(EC_COMPLETE, S_OK, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this)));
+    return S_OK;
+}
+
+void CRtmpServer::Flush(CServerInputPin* pPin)
+{
+    CLockGuard lock(FilterLock());
+    pPin->m_bEnded = false;
+    ++pPin->m_stats.cFlushes;
+    m_bCompleteSent = false;
+    WakeLocked();
+}
+
+HRESULT CRtmpServer::WaitForPresentationLocked(CServerInputPin* pPin, bool bTimed, REFERENCE_TIME rtTime)
+{
+    pPin->m_bWaiting = true;
+    WakeLocked(); // a pause may be complete now
+    HRESULT hr = S_OK;
+    for (;;)
+    {
+        if (StateLocked() == State_Stopped || pPin->IsFlushingLocked())
+        {
+            hr = S_FALSE;
+            break;
+        }
+        if (StateLocked() == State_Paused)
+        {
+            m_cvFilter.Wait(FilterLock(), INFINITE);
+            continue;
+        }
+        const DWORD dwWait = bTimed ? MillisecondsUntilLocked(rtTime) : 0;
+        if (dwWait == 0)
+            break;
+        m_cvFilter.Wait(FilterLock(), dwWait);
+    }
+    pPin->m_bWaiting = false;
+    return hr;
+}
+
+DWORD CRtmpServer::MillisecondsUntilLocked(REFERENCE_TIME rtTime)
+{
+    const CComRef<IReferenceClock> spClock = Clock();
+    if (!spClock)
+        return 0;
+    REFERENCE_TIME rtNow = 0;
+    if (FAILED(spClock->GetTime(&rtNow)))
+        return 0;
+    const REFERENCE_TIME rtLeft = rtTime - (rtNow - StartTimeLocked());
+    if (rtLeft <= 0)
+        return 0;
+    return static_cast<DWORD>((rtLeft + kUnitsPerMillisecond - 1) / kUnitsPerMillisecond);
+}

@@ -1,0 +1,109 @@
+// The RTMP server: a renderer with an H.264 and an AAC input. It presents
+// each sample when the graph's clock reaches its start time, holds a sample
+// while paused (which completes the pause), signals EC_COMPLETE once both
+// inputs have ended, passes seeking upstream and counts what each input
+// presented.
+#pragma once
+
+#include "base/Filter.h"
+#include "base/InputPin.h"
+#include "base/SeekingPassThrough.h"
+
+#include "VelkFilters.h"
+
+class CRtmpServer;
+
+class CServerInputPin : public CInputPinBase
+{
+public:
+    using TypeCheck = bool (*)(const AM_MEDIA_TYPE& mt);
+
+    CServerInputPin(CRtmpServer* pServer, LPCWSTR pszName, TypeCheck pfnAccepts);
+
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
+    HRESULT Active() override;
+
+protected:
+    HRESULT OnReceive(IMediaSample* pSample) override;
+    HRESULT OnEndOfStream() override;
+    HRESULT OnBeginFlush() override;
+    HRESULT OnEndFlush() override;
+    HRESULT OnNewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate) override;
+
+private:
+    friend class CRtmpServer;
+
+    // Counts a presented sample; with the filter lock held.
+    void CountSampleLocked(IMediaSample* pSample);
+
+    CRtmpServer* const m_pServer;
+    const TypeCheck m_pfnAccepts;
+    // Renderer bookkeeping, guarded by the filter lock.
+    bool m_bWaiting = false; // a sample or the end waits to be presented
+    bool m_bEnded = false;   // the end of stream has been presented
+    VelkInputStatistics m_stats = {};
+};
+
+class CRtmpServer : public CFilterBase,
+                    public IVelkRtmpServer,
+                    public IVelkRtmpServerStatistics,
+                    public IVelkVersion,
+                    public IAMFilterMiscFlags
+{
+public:
+    static HRESULT Create(REFIID riid, void** ppv);
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return CFilterBase::QueryInterface(riid, ppv); }
+    STDMETHODIMP_(ULONG) AddRef() override { return CFilterBase::AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return CFilterBase::Release(); }
+
+    // IMediaFilter: a pause is complete once every input holds a sample.
+    STDMETHODIMP GetState(DWORD dwMilliSecsTimeout, FILTER_STATE* pState) override;
+
+    // IVelkRtmpServerStatistics
+    STDMETHODIMP GetInputCount(LONG* pcInputs) override;
+    STDMETHODIMP GetInputStatistics(LONG nInput, VelkInputStatistics* pStatistics) override;
+
+    // IVelkVersion
+    STDMETHODIMP GetType(LONG* peType) override;
+    STDMETHODIMP GetOS(LONG* peOS) override;
+    STDMETHODIMP GetName(BSTR* pbstrName) override;
+    STDMETHODIMP GetNumber(BSTR* pbstrNumber) override;
+    STDMETHODIMP GetDateTime(BSTR* pbstrDateTime) override;
+
+    // IAMFilterMiscFlags
+    STDMETHODIMP_(ULONG) GetMiscFlags() override;
+
+    int PinCount() const override { return 2; }
+    CPinBase* PinAt(int nIndex) override;
+
+    // From the inputs, on the streaming threads.
+    HRESULT Present(CServerInputPin* pPin, IMediaSample* pSample);
+    HRESULT PresentEndOfStream(CServerInputPin* pPin);
+    void Flush(CServerInputPin* pPin);
+    // Wakes every thread that waits in the filter: a state change, a flush.
+    void WakeLocked() { m_cvFilter.WakeAll(); }
+
+protected:
+    HRESULT QueryFilterInterface(REFIID riid, void** ppv) override;
+    HRESULT OnStateChanged(FILTER_STATE eOld) override;
+
+private:
+    CRtmpServer();
+
+    // Waits, with the filter lock held, until the stream time reaches rtTime
+    // (at once with bTimed false) while running; holds while paused. S_OK
+    // when the time has come, S_FALSE when a flush or a stop cancelled it.
+    HRESULT WaitForPresentationLocked(CServerInputPin* pPin, bool bTimed, REFERENCE_TIME rtTime);
+    // Milliseconds until stream time rtTime; 0 when it has come or there is
+    // no clock.
+    DWORD MillisecondsUntilLocked(REFERENCE_TIME rtTime);
+    bool IsPauseCompleteLocked() const;
+    bool HaveAllEndedLocked() const;
+
+    CServerInputPin m_video;
+    CServerInputPin m_audio;
+    CSeekingPassThrough m_seeking;
+    CConditionVariable m_cvFilter;
+    bool m_bCompleteSent = false;
+};

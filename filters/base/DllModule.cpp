@@ -1,0 +1,7 @@
+#include "DllModule.h"
+
+CDllModule& CDllModule::Get()
+{
+    static CDllModule s_module;
+    return s_module;
+}

@@ -1,0 +1,82 @@
+// CFilterBase: the IBaseFilter part every filter shares: reference count,
+// state, clock, graph membership and the pin list.
+#pragma once
+
+#include "ComRef.h"
+#include "DllModule.h"
+#include "Sync.h"
+
+#include <dshow.h>
+
+class CPinBase;
+
+class CFilterBase : public IBaseFilter
+{
+public:
+    CFilterBase(const CFilterBase&) = delete;
+    CFilterBase& operator=(const CFilterBase&) = delete;
+
+    // IUnknown
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    // IPersist
+    STDMETHODIMP GetClassID(CLSID* pClassID) override;
+
+    // IMediaFilter
+    STDMETHODIMP Stop() override;
+    STDMETHODIMP Pause() override;
+    STDMETHODIMP Run(REFERENCE_TIME tStart) override;
+    STDMETHODIMP GetState(DWORD dwMilliSecsTimeout, FILTER_STATE* pState) override;
+    STDMETHODIMP SetSyncSource(IReferenceClock* pClock) override;
+    STDMETHODIMP GetSyncSource(IReferenceClock** ppClock) override;
+
+    // IBaseFilter
+    STDMETHODIMP EnumPins(IEnumPins** ppEnum) override;
+    STDMETHODIMP FindPin(LPCWSTR pszId, IPin** ppPin) override;
+    STDMETHODIMP QueryFilterInfo(FILTER_INFO* pInfo) override;
+    STDMETHODIMP JoinFilterGraph(IFilterGraph* pGraph, LPCWSTR pszName) override;
+    STDMETHODIMP QueryVendorInfo(LPWSTR* ppszVendorInfo) override;
+
+    virtual int PinCount() const = 0;
+    // The pin at a zero-based index, or null.
+    virtual CPinBase* PinAt(int nIndex) = 0;
+
+    // Guards the state, the connections and everything the pins share.
+    CCriticalSection& FilterLock() { return m_csFilter; }
+    // The caller holds the filter lock.
+    FILTER_STATE StateLocked() const { return m_eState; }
+    REFERENCE_TIME StartTimeLocked() const { return m_tStart; }
+    CComRef<IReferenceClock> Clock();
+
+    // Passes an event to the graph's IMediaEventSink. Call without holding
+    // the filter lock: the graph may call back into the filter.
+    HRESULT NotifyEvent(long lEventCode, LONG_PTR lParam1, LONG_PTR lParam2);
+
+protected:
+    explicit CFilterBase(REFCLSID clsid);
+    virtual ~CFilterBase();
+
+    // Interfaces beyond IBaseFilter and its bases.
+    virtual HRESULT QueryFilterInterface(REFIID riid, void** ppv);
+    // Called with the filter lock held once the pins have followed a state
+    // change; a failure is returned from the state-changing call.
+    virtual HRESULT OnStateChanged(FILTER_STATE eOld);
+
+private:
+    // Activates the pins on leaving Stopped, deactivates them on entering it.
+    HRESULT ActivatePins();
+    void DeactivatePins();
+
+    CModuleObject m_moduleObject;
+    volatile LONG m_cRef = 1;
+    const CLSID m_clsid;
+    CCriticalSection m_csFilter;
+    FILTER_STATE m_eState = State_Stopped;
+    REFERENCE_TIME m_tStart = 0;
+    CComRef<IReferenceClock> m_spClock;
+    // Not a reference: the graph holds the filter, not the other way round.
+    IFilterGraph* m_pGraph = nullptr;
+    WCHAR m_szName[MAX_FILTER_NAME] = {};
+};
