@@ -436,7 +436,9 @@ TEST_P(DefaultGraphStepTest, StopsAtTheFailingStepAndUndoesNothing)
         const bool bInserted = i < step.cInserted;
         EXPECT_EQ(bInserted, Filters()[i]->Graph() != nullptr) << kszFilterNames[i];
         if (bInserted)
+        {
             EXPECT_EQ(kszFilterNames[i], Filters()[i]->NameInGraph());
+        }
     }
     // The connections before the failing one are made; none after it is tried.
     const size_t cTried =
