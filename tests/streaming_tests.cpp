@@ -14,6 +14,7 @@
 
 #include <cwchar>
 #include <functional>
+#include <memory>
 #include <string>
 
 struct CMainDialogAccess
@@ -429,4 +430,388 @@ TEST_F(StreamingTest, ClosingWhilePlayingReleasesTheFiltersAndTheirThreads)
     ASSERT_NE(nullptr, pfn);
     EXPECT_EQ(S_OK, reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(pfn))())
         << "every filter, pin and enumerator was released";
+}
+
+// ---------------------------------------------------------------------------
+// The console as a program of its own
+
+namespace
+{
+
+std::wstring SkerryExePath()
+{
+    wchar_t sz[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, sz, MAX_PATH);
+    std::wstring path = sz;
+    path.resize(path.find_last_of(L'\\'));
+    path.resize(path.find_last_of(L'\\'));
+    return path + L"\\Skerry.exe";
+}
+
+struct ProcessWindowSearch
+{
+    DWORD dwProcessId;
+    HWND hWnd;
+};
+
+BOOL CALLBACK FindProcessDialog(HWND hWnd, LPARAM lParam)
+{
+    auto* pSearch = reinterpret_cast<ProcessWindowSearch*>(lParam);
+    DWORD dwProcessId = 0;
+    ::GetWindowThreadProcessId(hWnd, &dwProcessId);
+    if (dwProcessId != pSearch->dwProcessId || ClassNameOf(hWnd) != L"#32770" || !::IsWindowVisible(hWnd))
+        return TRUE;
+    pSearch->hWnd = hWnd;
+    return FALSE;
+}
+
+// The text of a control in another process, which only the control knows.
+std::wstring RemoteText(HWND hWnd)
+{
+    wchar_t sz[128] = {};
+    ::SendMessageW(hWnd, WM_GETTEXT, 128, reinterpret_cast<LPARAM>(sz));
+    return sz;
+}
+
+} // namespace
+
+TEST(RealConsoleTest, StreamsTheDefaultGraphAndExitsWithZeroWhilePlaying)
+{
+    const std::wstring exe = SkerryExePath();
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    STARTUPINFOW si = {sizeof(si)};
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    ProcessWindowSearch search = {pi.dwProcessId, nullptr};
+    WaitUntil([&] { return !::EnumWindows(FindProcessDialog, reinterpret_cast<LPARAM>(&search)); }, 10000);
+    EXPECT_NE(nullptr, search.hWnd);
+    if (search.hWnd != nullptr)
+    {
+        const HWND hWndProgress = ::GetDlgItem(search.hWnd, IDC_PROGRESS);
+        for (int nID : {IDC_DEFAULT, IDC_PLAY})
+            ::SendMessageW(search.hWnd, WM_COMMAND, MAKEWPARAM(nID, BN_CLICKED), 0);
+        EXPECT_EQ(L"Skerry", WindowText(search.hWnd));
+        EXPECT_TRUE(WaitUntil([&] { return ParseProgress(RemoteText(hWndProgress)).nPositionMs >= 500; }, 5000))
+            << "the console plays: " << std::string(RemoteText(hWndProgress).begin(), RemoteText(hWndProgress).end());
+        ::PostMessageW(search.hWnd, WM_COMMAND, IDCANCEL, 0);
+    }
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(pi.hProcess, 10000));
+    DWORD dwExit = STILL_ACTIVE;
+    ::GetExitCodeProcess(pi.hProcess, &dwExit);
+    EXPECT_EQ(0u, dwExit);
+    if (dwExit == STILL_ACTIVE)
+        ::TerminateProcess(pi.hProcess, 1);
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+}
+
+// ---------------------------------------------------------------------------
+// The filters' contract, with Wine's graph manager and no console
+
+namespace
+{
+
+// The four filters in one graph manager, unconnected.
+class CFilterSet
+{
+public:
+    CFilterSet()
+    {
+        EXPECT_EQ(S_OK, m_spGraph.CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER));
+        const struct
+        {
+            CLSID clsid;
+            const wchar_t* pszName;
+            CComPtr<IBaseFilter>* pspFilter;
+        } kFilters[] = {
+            {CLSID_VelkVideoGenerator, VELK_NAME_VIDEO_GENERATOR, std::addressof(m_spGenerator)},
+            {CLSID_VelkH264Encoder, VELK_NAME_H264_ENCODER, std::addressof(m_spH264)},
+            {CLSID_VelkAACEncoder, VELK_NAME_AAC_ENCODER, std::addressof(m_spAac)},
+            {CLSID_VelkRtmpServer, VELK_NAME_RTMP_SERVER, std::addressof(m_spServer)},
+        };
+        for (const auto& f : kFilters)
+        {
+            EXPECT_EQ(S_OK, f.pspFilter->CoCreateInstance(f.clsid, nullptr, CLSCTX_INPROC_SERVER));
+            if (m_spGraph && *f.pspFilter)
+            {
+                EXPECT_EQ(S_OK, m_spGraph->AddFilter(*f.pspFilter, f.pszName));
+            }
+        }
+    }
+
+    bool IsComplete() const { return m_spGraph && m_spGenerator && m_spH264 && m_spAac && m_spServer; }
+
+    CComPtr<IPin> GenVideo() { return PinOf(m_spGenerator, PINDIR_OUTPUT, 0); }
+    CComPtr<IPin> GenAudio() { return PinOf(m_spGenerator, PINDIR_OUTPUT, 1); }
+    CComPtr<IPin> H264In() { return PinOf(m_spH264, PINDIR_INPUT, 0); }
+    CComPtr<IPin> H264Out() { return PinOf(m_spH264, PINDIR_OUTPUT, 0); }
+    CComPtr<IPin> AacIn() { return PinOf(m_spAac, PINDIR_INPUT, 0); }
+    CComPtr<IPin> AacOut() { return PinOf(m_spAac, PINDIR_OUTPUT, 0); }
+    CComPtr<IPin> ServerVideo() { return PinOf(m_spServer, PINDIR_INPUT, 0); }
+    CComPtr<IPin> ServerAudio() { return PinOf(m_spServer, PINDIR_INPUT, 1); }
+
+    HRESULT ConnectVideo()
+    {
+        HRESULT hr = GenVideo()->Connect(H264In(), nullptr);
+        return SUCCEEDED(hr) ? H264Out()->Connect(ServerVideo(), nullptr) : hr;
+    }
+    HRESULT ConnectAudio()
+    {
+        HRESULT hr = GenAudio()->Connect(AacIn(), nullptr);
+        return SUCCEEDED(hr) ? AacOut()->Connect(ServerAudio(), nullptr) : hr;
+    }
+
+    // The first type a pin offers.
+    static HRESULT FirstType(IPin* pPin, AM_MEDIA_TYPE& mt)
+    {
+        CComPtr<IEnumMediaTypes> spEnum;
+        HRESULT hr = pPin->EnumMediaTypes(&spEnum);
+        if (FAILED(hr))
+            return hr;
+        AM_MEDIA_TYPE* pmt = nullptr;
+        hr = spEnum->Next(1, &pmt, nullptr);
+        if (hr != S_OK)
+            return E_FAIL;
+        mt = *pmt;
+        ::CoTaskMemFree(pmt);
+        return S_OK;
+    }
+
+    CComPtr<IGraphBuilder> m_spGraph;
+    CComPtr<IBaseFilter> m_spGenerator;
+    CComPtr<IBaseFilter> m_spH264;
+    CComPtr<IBaseFilter> m_spAac;
+    CComPtr<IBaseFilter> m_spServer;
+};
+
+// Frees the format block of a media type the test received.
+class CReceivedType
+{
+public:
+    ~CReceivedType() { ::CoTaskMemFree(mt.pbFormat); }
+    AM_MEDIA_TYPE mt = {};
+};
+
+class FilterContractTest : public ::testing::Test
+{
+protected:
+    CMultiThreadedApartment m_apartment;
+};
+
+} // namespace
+
+TEST_F(FilterContractTest, ConnectionsThatCannotBeMadeAreRefused)
+{
+    const struct
+    {
+        const char* pszWhat;
+        HRESULT hrExpected;
+        std::function<HRESULT(CFilterSet&)> attempt;
+    } kCases[] = {
+        {"a second connection on a connected output", VFW_E_ALREADY_CONNECTED,
+         [](CFilterSet& s) {
+             EXPECT_EQ(S_OK, s.GenVideo()->Connect(s.H264In(), nullptr));
+             return s.GenVideo()->Connect(s.AacIn(), nullptr);
+         }},
+        {"a second connection on a connected input", VFW_E_ALREADY_CONNECTED,
+         [](CFilterSet& s) {
+             EXPECT_EQ(S_OK, s.GenVideo()->Connect(s.H264In(), nullptr));
+             return s.GenAudio()->Connect(s.H264In(), nullptr);
+         }},
+        {"audio into the H.264 encoder", VFW_E_NO_ACCEPTABLE_TYPES,
+         [](CFilterSet& s) { return s.GenAudio()->Connect(s.H264In(), nullptr); }},
+        {"video into the AAC encoder", VFW_E_NO_ACCEPTABLE_TYPES,
+         [](CFilterSet& s) { return s.GenVideo()->Connect(s.AacIn(), nullptr); }},
+        {"PCM offered to the H.264 encoder by name", VFW_E_TYPE_NOT_ACCEPTED,
+         [](CFilterSet& s) {
+             CReceivedType pcm;
+             EXPECT_EQ(S_OK, CFilterSet::FirstType(s.GenAudio(), pcm.mt));
+             return s.GenAudio()->Connect(s.H264In(), &pcm.mt);
+         }},
+        {"raw video into the server", VFW_E_NO_ACCEPTABLE_TYPES,
+         [](CFilterSet& s) { return s.GenVideo()->Connect(s.ServerVideo(), nullptr); }},
+        {"AAC into the server's video input", VFW_E_NO_ACCEPTABLE_TYPES,
+         [](CFilterSet& s) {
+             EXPECT_EQ(S_OK, s.GenAudio()->Connect(s.AacIn(), nullptr));
+             return s.AacOut()->Connect(s.ServerVideo(), nullptr);
+         }},
+        {"H.264 into the server's audio input", VFW_E_NO_ACCEPTABLE_TYPES,
+         [](CFilterSet& s) {
+             EXPECT_EQ(S_OK, s.GenVideo()->Connect(s.H264In(), nullptr));
+             return s.H264Out()->Connect(s.ServerAudio(), nullptr);
+         }},
+        {"an encoder output before its input", VFW_E_NO_ACCEPTABLE_TYPES,
+         [](CFilterSet& s) { return s.H264Out()->Connect(s.ServerVideo(), nullptr); }},
+        {"an output to an output", VFW_E_INVALID_DIRECTION,
+         [](CFilterSet& s) { return s.GenVideo()->Connect(s.H264Out(), nullptr); }},
+        {"a type check of AAC on the video input", S_FALSE,
+         [](CFilterSet& s) {
+             EXPECT_EQ(S_OK, s.ConnectAudio());
+             CReceivedType aac;
+             EXPECT_EQ(S_OK, s.AacOut()->ConnectionMediaType(&aac.mt));
+             return s.ServerVideo()->QueryAccept(&aac.mt);
+         }},
+    };
+    for (const auto& c : kCases)
+    {
+        SCOPED_TRACE(c.pszWhat);
+        CFilterSet set;
+        ASSERT_TRUE(set.IsComplete());
+        EXPECT_EQ(c.hrExpected, c.attempt(set));
+    }
+}
+
+TEST_F(FilterContractTest, ARunningGraphRefusesConnectionChangesAndModes)
+{
+    CFilterSet set;
+    ASSERT_TRUE(set.IsComplete());
+    ASSERT_EQ(S_OK, set.ConnectVideo()); // the audio branch stays free
+    CComPtr<IMediaControl> spControl;
+    ASSERT_EQ(S_OK, set.m_spGraph.QueryInterface(&spControl));
+    ASSERT_TRUE(SUCCEEDED(spControl->Run()));
+    OAFilterState eState = State_Stopped;
+    EXPECT_EQ(S_OK, spControl->GetState(2000, &eState));
+    EXPECT_EQ(State_Running, eState);
+
+    EXPECT_EQ(VFW_E_NOT_STOPPED, set.GenAudio()->Connect(set.AacIn(), nullptr));
+    EXPECT_EQ(VFW_E_NOT_STOPPED, set.GenVideo()->Disconnect());
+    EXPECT_EQ(VFW_E_NOT_STOPPED, set.ServerVideo()->Disconnect());
+    CComPtr<IVelkVideoGenerator> spGen;
+    ASSERT_EQ(S_OK, set.m_spGenerator->QueryInterface(IID_IVelkVideoGenerator, reinterpret_cast<void**>(&spGen)));
+    EXPECT_EQ(VFW_E_NOT_STOPPED, spGen->SetMode(VelkModeShortStream));
+
+    EXPECT_EQ(S_OK, spControl->Stop());
+    EXPECT_EQ(S_OK, spGen->SetMode(VelkModeShortStream));
+    EXPECT_EQ(E_INVALIDARG, spGen->SetMode(0));
+    EXPECT_EQ(S_OK, set.GenVideo()->Disconnect());
+    EXPECT_EQ(S_FALSE, set.GenVideo()->Disconnect()) << "nothing left to disconnect";
+}
+
+TEST_F(FilterContractTest, NullPointersAreRefused)
+{
+    CFilterSet set;
+    ASSERT_TRUE(set.IsComplete());
+    for (IBaseFilter* pFilter : {set.m_spGenerator.p, set.m_spH264.p, set.m_spAac.p, set.m_spServer.p})
+    {
+        FILTER_INFO info = {};
+        pFilter->QueryFilterInfo(&info);
+        SCOPED_TRACE(std::wstring(info.achName));
+        if (info.pGraph != nullptr)
+            info.pGraph->Release();
+
+        EXPECT_EQ(E_POINTER, pFilter->EnumPins(nullptr));
+        EXPECT_EQ(E_POINTER, pFilter->FindPin(L"Video", nullptr));
+        EXPECT_EQ(E_POINTER, pFilter->QueryFilterInfo(nullptr));
+        EXPECT_EQ(E_POINTER, pFilter->GetState(0, nullptr));
+        EXPECT_EQ(E_POINTER, pFilter->GetClassID(nullptr));
+        EXPECT_EQ(E_POINTER, pFilter->GetSyncSource(nullptr));
+        for (PIN_DIRECTION eDirection : {PINDIR_INPUT, PINDIR_OUTPUT})
+        {
+            for (int i = 0;; ++i)
+            {
+                CComPtr<IPin> spPin = PinOf(pFilter, eDirection, i);
+                if (!spPin)
+                    break;
+                EXPECT_EQ(E_POINTER, spPin->Connect(nullptr, nullptr));
+                EXPECT_EQ(E_POINTER, spPin->ReceiveConnection(nullptr, nullptr));
+                EXPECT_EQ(E_POINTER, spPin->ConnectedTo(nullptr));
+                EXPECT_EQ(E_POINTER, spPin->ConnectionMediaType(nullptr));
+                EXPECT_EQ(E_POINTER, spPin->QueryPinInfo(nullptr));
+                EXPECT_EQ(E_POINTER, spPin->QueryDirection(nullptr));
+                EXPECT_EQ(E_POINTER, spPin->QueryId(nullptr));
+                EXPECT_EQ(E_POINTER, spPin->QueryAccept(nullptr));
+                EXPECT_EQ(E_POINTER, spPin->EnumMediaTypes(nullptr));
+                CComPtr<IMemInputPin> spMemInput;
+                if (SUCCEEDED(spPin.QueryInterface(&spMemInput)))
+                {
+                    EXPECT_EQ(E_POINTER, spMemInput->GetAllocator(nullptr));
+                    EXPECT_EQ(E_POINTER, spMemInput->NotifyAllocator(nullptr, FALSE));
+                    EXPECT_EQ(E_POINTER, spMemInput->Receive(nullptr));
+                }
+            }
+        }
+    }
+
+    CComPtr<IMediaSeeking> spSeeking;
+    ASSERT_EQ(S_OK, set.GenVideo().QueryInterface(&spSeeking));
+    EXPECT_EQ(E_POINTER, spSeeking->GetDuration(nullptr));
+    EXPECT_EQ(E_POINTER, spSeeking->GetCurrentPosition(nullptr));
+    EXPECT_EQ(E_POINTER, spSeeking->SetPositions(nullptr, AM_SEEKING_AbsolutePositioning, nullptr, 0));
+    CComPtr<IVelkGeneratorStatistics> spGenStats;
+    ASSERT_EQ(S_OK, set.m_spGenerator->QueryInterface(IID_IVelkGeneratorStatistics,
+                                                     reinterpret_cast<void**>(&spGenStats)));
+    EXPECT_EQ(E_POINTER, spGenStats->GetDeliveredSamples(VelkStreamVideo, nullptr));
+    CComPtr<IVelkRtmpServerStatistics> spServerStats;
+    ASSERT_EQ(S_OK, set.m_spServer->QueryInterface(IID_IVelkRtmpServerStatistics,
+                                                  reinterpret_cast<void**>(&spServerStats)));
+    EXPECT_EQ(E_POINTER, spServerStats->GetInputCount(nullptr));
+    EXPECT_EQ(E_POINTER, spServerStats->GetInputStatistics(0, nullptr));
+    VelkInputStatistics stats = {};
+    EXPECT_EQ(E_INVALIDARG, spServerStats->GetInputStatistics(2, &stats));
+    CComPtr<IVelkVersion> spVersion;
+    ASSERT_EQ(S_OK, set.m_spServer->QueryInterface(IID_IVelkVersion, reinterpret_cast<void**>(&spVersion)));
+    EXPECT_EQ(E_POINTER, spVersion->GetType(nullptr));
+    EXPECT_EQ(E_POINTER, spVersion->GetOS(nullptr));
+    EXPECT_EQ(E_POINTER, spVersion->GetName(nullptr));
+    EXPECT_EQ(E_POINTER, spVersion->GetNumber(nullptr));
+    EXPECT_EQ(E_POINTER, spVersion->GetDateTime(nullptr));
+}
+
+TEST_F(FilterContractTest, ServerNamesItsBuildInTheConsoleCaption)
+{
+    CComPtr<IBaseFilter> spServer;
+    ASSERT_EQ(S_OK, spServer.CoCreateInstance(CLSID_VelkRtmpServer, nullptr, CLSCTX_INPROC_SERVER));
+    CGraph graph;
+    ASSERT_EQ(S_OK, spServer->QueryInterface(IID_IVelkRtmpServer,
+                                            reinterpret_cast<void**>(&CGraphAccess::Server(graph))));
+    CComBSTR cbsCaption;
+    ASSERT_EQ(S_OK, graph.GetServerVersion(cbsCaption));
+#ifdef NDEBUG
+    const wchar_t* pszBuild = L"Release";
+#else
+    const wchar_t* pszBuild = L"Debug";
+#endif
+    wchar_t szName[64] = {}, szBuild[16] = {}, szNumber[16] = {};
+    int nBits = 0, nYear = 0, nMonth = 0, nDay = 0, nHour = 0, nMinute = 0, nSecond = 0;
+    ASSERT_EQ(10, std::swscanf(static_cast<BSTR>(cbsCaption), L"RTMP %63ls [%15ls %d] v.%15ls (%d-%d-%d %d:%d:%d)",
+                               szName, szBuild, &nBits, szNumber, &nYear, &nMonth, &nDay, &nHour, &nMinute, &nSecond))
+        << std::string(cbsCaption.m_str, cbsCaption.m_str + cbsCaption.Length());
+    EXPECT_STREQ(L"Server", szName);
+    EXPECT_STREQ(pszBuild, szBuild);
+    EXPECT_EQ(static_cast<int>(sizeof(void*) * 8), nBits);
+    EXPECT_STREQ(L"1.0.0", szNumber);
+    EXPECT_GE(nYear, 2024);
+    EXPECT_TRUE(nMonth >= 1 && nMonth <= 12 && nDay >= 1 && nDay <= 31 && nHour < 24 && nMinute < 60);
+}
+
+TEST_F(FilterContractTest, EveryClassIsRegisteredAsAnInprocServerOfTheDll)
+{
+    const struct
+    {
+        CLSID clsid;
+        const wchar_t* pszName;
+    } kClasses[] = {
+        {CLSID_VelkVideoGenerator, VELK_NAME_VIDEO_GENERATOR},
+        {CLSID_VelkH264Encoder, VELK_NAME_H264_ENCODER},
+        {CLSID_VelkAACEncoder, VELK_NAME_AAC_ENCODER},
+        {CLSID_VelkRtmpServer, VELK_NAME_RTMP_SERVER},
+    };
+    for (const auto& c : kClasses)
+    {
+        SCOPED_TRACE(std::wstring(c.pszName));
+        wchar_t szClsid[40] = {};
+        ::StringFromGUID2(c.clsid, szClsid, 40);
+        const std::wstring key = std::wstring(L"CLSID\\") + szClsid;
+        wchar_t sz[MAX_PATH] = {};
+        DWORD cb = sizeof(sz);
+        EXPECT_EQ(ERROR_SUCCESS, ::RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, sz, &cb));
+        EXPECT_STREQ(c.pszName, sz);
+        cb = sizeof(sz);
+        EXPECT_EQ(ERROR_SUCCESS, ::RegGetValueW(HKEY_CLASSES_ROOT, (key + L"\\InprocServer32").c_str(), L"ThreadingModel",
+                                                RRF_RT_REG_SZ, nullptr, sz, &cb));
+        EXPECT_STREQ(L"Both", sz);
+        const std::wstring path = RegisteredServer(c.clsid);
+        EXPECT_TRUE(EndsWith(path, L"\\filters\\VelkFilters.dll")) << std::string(path.begin(), path.end());
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(path.c_str()));
+    }
 }

@@ -54,6 +54,10 @@ STDMETHODIMP CPinBase::Connect(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt)
     const HRESULT hr = CheckConnectable(pReceivePin);
     if (hr != S_OK)
         return hr;
+    // Said at once, rather than as a type that no attempt could agree on.
+    CComRef<IPin> spTheirPeer;
+    if (SUCCEEDED(pReceivePin->ConnectedTo(spTheirPeer.Receive())) && spTheirPeer)
+        return VFW_E_ALREADY_CONNECTED;
     return ConnectLocked(pReceivePin, pmt);
 }
 
