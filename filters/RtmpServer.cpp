@@ -285,6 +285,7 @@ HRESULT CRtmpServer::Present(CServerInputPin* pPin, IMediaSample* pSample)
     REFERENCE_TIME rtStop = 0;
     const bool bTimed = SUCCEEDED(pSample->GetTime(&rtStart, &rtStop));
     CLockGuard lock(FilterLock());
+    ++pPin->m_stats.cReceived;
     const HRESULT hr = WaitForPresentationLocked(pPin, bTimed, rtStart);
     if (hr != S_OK)
         return hr;

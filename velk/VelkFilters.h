@@ -49,6 +49,7 @@ enum VelkGeneratorStream : LONG
 // rtSegmentStart + rtLast is the media position the input has reached.
 struct VelkInputStatistics
 {
+    LONGLONG cReceived;            // samples that arrived, presented or not (flushed, stopped)
     LONGLONG cSamples;             // samples presented
     LONGLONG cbData;               // payload bytes of those samples
     REFERENCE_TIME rtFirst;        // start time of the first sample presented
