@@ -165,6 +165,8 @@ protected:
     {
         ASSERT_TRUE(host.Click(IDC_DEFAULT));
         ASSERT_EQ(nullptr, host.WaitForMessageBox(0)) << "a message box after Default graph";
+        m_spGenerator.Release();
+        m_spServer.Release();
         // The dialog thread now waits for messages; its graph stays as it is.
         m_spGraph = CGraphAccess::Manager(CMainDialogAccess::Graph(host.Object()));
         ASSERT_TRUE(m_spGraph != nullptr);
@@ -381,17 +383,26 @@ TEST_F(StreamingTest, PauseHoldsThePositionAndStopKeepsIt)
         EXPECT_NEAR(nPausedMs * kUnitsPerMs, Statistics(nInput).rtSegmentStart, 50 * kUnitsPerMs);
 }
 
-TEST_F(StreamingTest, PositionBarSeeksWhilePlaying)
+TEST_F(StreamingTest, PositionBarSeeksWhilePlayingAndWhilePaused)
 {
-    BuildDefaultGraph();
-    ASSERT_TRUE(host.Click(IDC_PLAY));
-    ASSERT_TRUE(WaitForPosition(300, 3000));
+    for (bool bPaused : {false, true})
+    {
+        SCOPED_TRACE(bPaused ? "paused" : "playing");
+        BuildDefaultGraph();
+        ASSERT_TRUE(host.Click(IDC_PLAY));
+        ASSERT_TRUE(WaitForPosition(300, 3000));
+        if (bPaused)
+            ASSERT_TRUE(host.Click(IDC_PAUSE));
 
-    Scroll(IDC_POSITION, SB_THUMBPOSITION, 900);
-    EXPECT_TRUE(WaitForPosition(9000, 1000)) << "the position jumps to 9 s";
-    ExpectTheEnd(3000);
-    ExpectCompleteStreams(10 * kUnitsPerSecond, 1);
-    EXPECT_EQ(9 * kUnitsPerSecond, Statistics(0).rtSegmentStart);
+        Scroll(IDC_POSITION, SB_THUMBPOSITION, 900);
+        EXPECT_TRUE(WaitForPosition(9000, 1000)) << "the position jumps to 9 s";
+        EXPECT_NEAR(900, SelectionEnd(), 10);
+        if (bPaused)
+            ASSERT_TRUE(host.Click(IDC_PLAY));
+        ExpectTheEnd(3000);
+        ExpectCompleteStreams(10 * kUnitsPerSecond, 1);
+        EXPECT_EQ(9 * kUnitsPerSecond, Statistics(0).rtSegmentStart);
+    }
 }
 
 TEST_F(StreamingTest, StopBarEndsTheStreamEarly)
@@ -814,4 +825,43 @@ TEST_F(FilterContractTest, EveryClassIsRegisteredAsAnInprocServerOfTheDll)
         EXPECT_TRUE(EndsWith(path, L"\\filters\\VelkFilters.dll")) << std::string(path.begin(), path.end());
         EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(path.c_str()));
     }
+}
+
+TEST_F(FilterContractTest, ServerSeekingReachesBothGeneratorStreamsThroughTheEncoders)
+{
+    CFilterSet set;
+    ASSERT_TRUE(set.IsComplete());
+    ASSERT_EQ(S_OK, set.ConnectVideo());
+    ASSERT_EQ(S_OK, set.ConnectAudio());
+    CComPtr<IMediaSeeking> spServer;
+    ASSERT_EQ(S_OK, set.m_spServer.QueryInterface(&spServer));
+
+    LONGLONG llDuration = 0;
+    EXPECT_EQ(S_OK, spServer->GetDuration(&llDuration));
+    EXPECT_EQ(10 * kUnitsPerSecond, llDuration);
+    DWORD dwCaps = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanGetDuration;
+    EXPECT_EQ(S_OK, spServer->CheckCapabilities(&dwCaps));
+
+    LONGLONG llCurrent = 3 * kUnitsPerSecond;
+    LONGLONG llStop = 5 * kUnitsPerSecond;
+    EXPECT_EQ(S_OK, spServer->SetPositions(&llCurrent, AM_SEEKING_AbsolutePositioning, &llStop,
+                                           AM_SEEKING_AbsolutePositioning));
+    // Relative to the new stop, and clamped to the stream.
+    LONGLONG llLater = 60 * kUnitsPerSecond;
+    EXPECT_EQ(S_OK, spServer->SetPositions(nullptr, AM_SEEKING_NoPositioning, &llLater,
+                                           AM_SEEKING_RelativePositioning | AM_SEEKING_ReturnTime));
+    EXPECT_EQ(10 * kUnitsPerSecond, llLater);
+
+    for (IPin* pPin : {set.GenVideo().p, set.GenAudio().p, set.H264Out().p, set.AacOut().p})
+    {
+        CComPtr<IMediaSeeking> spSeeking;
+        ASSERT_EQ(S_OK, pPin->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&spSeeking)));
+        LONGLONG llPinCurrent = -1, llPinStop = -1;
+        EXPECT_EQ(S_OK, spSeeking->GetPositions(&llPinCurrent, &llPinStop));
+        EXPECT_EQ(3 * kUnitsPerSecond, llPinCurrent);
+        EXPECT_EQ(10 * kUnitsPerSecond, llPinStop);
+    }
+    EXPECT_EQ(E_INVALIDARG, spServer->SetRate(2.0)) << "the test stream plays at its own pace";
+    GUID frames = TIME_FORMAT_FRAME;
+    EXPECT_EQ(E_INVALIDARG, spServer->SetTimeFormat(&frames));
 }
