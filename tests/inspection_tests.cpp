@@ -1,0 +1,550 @@
+// Showing the graph in the graph editor: the Running Object Table entry, the
+// editor's list entries, where the editor is looked for, and the whole road
+// through the real dialog with real editor processes.
+#include <gtest/gtest.h>
+
+#include "FakeComponents.h"
+#include "Diagnostics.h"
+#include "Helpers.h"
+#include "MainDialog.h"
+#include "TestUtil.h"
+#include "WindowDriver.h"
+
+#include <memory>
+#include <new>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct CGraphEditAccess
+{
+    static bool IsGraphEntry(LPCWSTR psz, IUnknown* pGraph) { return CGraphEdit::IsGraphEntry(psz, pGraph); }
+    static HANDLE Process(CGraphEdit& edit) { return edit.m_rgPI.hProcess; }
+};
+
+namespace
+{
+
+constexpr wchar_t kProppageKey[] = L"CLSID\\{29E07010-BD27-11CE-AB59-00AA00577DA1}\\InprocServer32";
+constexpr wchar_t kGraphEditKey[] = L"Software\\Microsoft\\Shared Tools\\Graphedit";
+
+std::wstring Hex8(unsigned u)
+{
+    wchar_t sz[16];
+    std::swprintf(sz, 16, L"%08x", u);
+    return sz;
+}
+
+// The display names of the table's entries that this process published.
+std::vector<std::wstring> OwnRotEntries()
+{
+    std::vector<std::wstring> names;
+    CComPtr<IRunningObjectTable> spROT;
+    CComPtr<IEnumMoniker> spEnum;
+    CComPtr<IBindCtx> spBindCtx;
+    if (::GetRunningObjectTable(0, &spROT) != S_OK || spROT->EnumRunning(&spEnum) != S_OK ||
+        ::CreateBindCtx(0, &spBindCtx) != S_OK)
+        return names;
+    const std::wstring pid = L" pid " + Hex8(::GetCurrentProcessId());
+    for (;;)
+    {
+        CComPtr<IMoniker> spMoniker;
+        if (spEnum->Next(1, &spMoniker, nullptr) != S_OK)
+            break;
+        LPOLESTR psz = nullptr;
+        if (SUCCEEDED(spMoniker->GetDisplayName(spBindCtx, nullptr, &psz)) && psz != nullptr)
+        {
+            if (EndsWith(psz, pid))
+                names.push_back(psz);
+            ::CoTaskMemFree(psz);
+        }
+    }
+    return names;
+}
+
+// A registry value replaced for the length of a test, then put back.
+class CRegistryValue
+{
+public:
+    CRegistryValue(HKEY hRoot, LPCWSTR pszKey, LPCWSTR pszValue) : m_hRoot(hRoot), m_key(pszKey)
+    {
+        if (pszValue != nullptr)
+            m_value = pszValue;
+        HKEY hKey = nullptr;
+        if (::RegOpenKeyExW(hRoot, pszKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+            return;
+        DWORD cb = 0;
+        if (::RegQueryValueExW(hKey, Name(), nullptr, &m_dwType, nullptr, &cb) == ERROR_SUCCESS)
+        {
+            m_saved.emplace(cb);
+            ::RegQueryValueExW(hKey, Name(), nullptr, &m_dwType, m_saved->data(), &cb);
+        }
+        ::RegCloseKey(hKey);
+    }
+    ~CRegistryValue()
+    {
+        if (m_saved)
+            Write(m_dwType, m_saved->data(), static_cast<DWORD>(m_saved->size()));
+        else
+            Delete();
+    }
+
+    CRegistryValue(const CRegistryValue&) = delete;
+    CRegistryValue& operator=(const CRegistryValue&) = delete;
+
+    void SetText(const std::wstring& text)
+    {
+        Write(REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+              static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    }
+    // A string value stored without its terminator.
+    void SetUnterminated(const std::wstring& text)
+    {
+        Write(REG_SZ, reinterpret_cast<const BYTE*>(text.data()), static_cast<DWORD>(text.size() * sizeof(wchar_t)));
+    }
+    void Delete()
+    {
+        HKEY hKey = nullptr;
+        if (::RegOpenKeyExW(m_hRoot, m_key.c_str(), 0, KEY_SET_VALUE, &hKey) == ERROR_SUCCESS)
+        {
+            ::RegDeleteValueW(hKey, Name());
+            ::RegCloseKey(hKey);
+        }
+    }
+
+private:
+    LPCWSTR Name() const { return m_value.empty() ? nullptr : m_value.c_str(); }
+    void Write(DWORD dwType, const BYTE* pb, DWORD cb)
+    {
+        HKEY hKey = nullptr;
+        if (::RegCreateKeyExW(m_hRoot, m_key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &hKey, nullptr) ==
+            ERROR_SUCCESS)
+        {
+            ::RegSetValueExW(hKey, Name(), 0, dwType, pb, cb);
+            ::RegCloseKey(hKey);
+        }
+    }
+
+    HKEY m_hRoot;
+    std::wstring m_key;
+    std::wstring m_value;
+    DWORD m_dwType = REG_NONE;
+    std::optional<std::vector<BYTE>> m_saved;
+};
+
+// The build's folder, one above the tests.
+std::wstring BuildFolder()
+{
+    wchar_t sz[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, sz, MAX_PATH);
+    std::wstring path = sz;
+    path.resize(path.find_last_of(L'\\'));
+    path.resize(path.find_last_of(L'\\'));
+    return path;
+}
+
+std::wstring ProcessImage(HANDLE hProcess)
+{
+    wchar_t sz[MAX_PATH] = {};
+    DWORD cch = MAX_PATH;
+    ::QueryFullProcessImageNameW(hProcess, 0, sz, &cch);
+    return sz;
+}
+
+struct EditorSearch
+{
+    DWORD dwExceptProcessId;
+    std::vector<HWND> windows;
+};
+
+BOOL CALLBACK FindEditorProc(HWND hWnd, LPARAM lParam)
+{
+    auto* pSearch = reinterpret_cast<EditorSearch*>(lParam);
+    DWORD dwProcessId = 0;
+    ::GetWindowThreadProcessId(hWnd, &dwProcessId);
+    if (ClassNameOf(hWnd) == L"SkerryGraphEditor" && ::IsWindowVisible(hWnd) &&
+        dwProcessId != pSearch->dwExceptProcessId)
+        pSearch->windows.push_back(hWnd);
+    return TRUE;
+}
+
+std::vector<HWND> EditorWindows(DWORD dwExceptProcessId = 0)
+{
+    EditorSearch search = {dwExceptProcessId, {}};
+    ::EnumWindows(FindEditorProc, reinterpret_cast<LPARAM>(&search));
+    return search.windows;
+}
+
+// The lines the editor shows, once it shows some.
+std::vector<std::wstring> EditorLines(HWND hWndEditor)
+{
+    HWND hWndList = ::GetDlgItem(hWndEditor, 1000);
+    std::vector<std::wstring> lines;
+    for (int nTry = 0; nTry < 200 && ::SendMessageW(hWndList, LB_GETCOUNT, 0, 0) <= 0; ++nTry)
+        ::Sleep(20);
+    const int cLines = static_cast<int>(::SendMessageW(hWndList, LB_GETCOUNT, 0, 0));
+    for (int i = 0; i < cLines; ++i)
+    {
+        const LRESULT cch = ::SendMessageW(hWndList, LB_GETTEXTLEN, i, 0);
+        std::vector<wchar_t> buffer(static_cast<size_t>(cch > 0 ? cch : 0) + 1);
+        ::SendMessageW(hWndList, LB_GETTEXT, i, reinterpret_cast<LPARAM>(buffer.data()));
+        lines.push_back(buffer.data());
+    }
+    return lines;
+}
+
+size_t CountStartingWith(const std::vector<std::wstring>& lines, const std::wstring& head)
+{
+    size_t c = 0;
+    for (const auto& line : lines)
+        c += line.rfind(head, 0) == 0 ? 1 : 0;
+    return c;
+}
+
+HANDLE OpenProcessOf(HWND hWnd)
+{
+    DWORD dwProcessId = 0;
+    ::GetWindowThreadProcessId(hWnd, &dwProcessId);
+    return ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, dwProcessId);
+}
+
+// A minimal COM object, for publishing in the table at a chosen address.
+class CPlainObject : public IUnknown
+{
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (ppv == nullptr)
+            return E_POINTER;
+        *ppv = IsEqualIID(riid, IID_IUnknown) ? this : nullptr;
+        if (*ppv == nullptr)
+            return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_cRef; }
+    STDMETHODIMP_(ULONG) Release() override { return --m_cRef; }
+    ULONG m_cRef = 1;
+};
+
+class ComTest : public ::testing::Test
+{
+protected:
+    ComTest() { ::CoInitialize(nullptr); }
+    ~ComTest() override { ::CoUninitialize(); }
+};
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// List entries and table names
+
+TEST(GraphEntryTest, MatchesThisProcessAndGraphOnly)
+{
+    CDiagnosticsRecorder diag;
+    const unsigned uPid = ::GetCurrentProcessId();
+    // A graph pointer whose low half has its top bit set: compared unsigned.
+    auto* pGraph = reinterpret_cast<IUnknown*>(static_cast<UINT_PTR>(0x00000012F00DBEEFULL));
+    const std::wstring P = Hex8(uPid);
+    wchar_t szPidPrefixed[32];
+    std::swprintf(szPidPrefixed, 32, L"0x%010X", uPid);
+
+    const struct
+    {
+        std::wstring text;
+        bool bMatch;
+    } kCases[] = {
+        {L"pid " + P + L" IFilterGraph = f00dbeef", true},
+        {L"pid " + P + L" (Skerry.exe) IFilterGraph = f00dbeef", true},
+        {std::wstring(L"pid ") + szPidPrefixed + L" (remark) IFilterGraph = 0xF00DBEEF", true},
+        {L"some text pid " + P + L" more IFilterGraph = F00DBEEF", true},
+        {L"pid " + P + L" IFilterGraph = f00dbeef ", false},           // text after the number
+        {L"pid " + P + L"(Skerry.exe) IFilterGraph = f00dbeef", false}, // no blank after the pid
+        {L"PID " + P + L" IFilterGraph = f00dbeef", false},            // markers are case-sensitive
+        {L"pid " + Hex8(uPid + 1) + L" IFilterGraph = f00dbeef", false},
+        {L"pid " + P + L" IFilterGraph = f00dbeee", false},
+        {L"pid " + P + L" IFilterGraph = 12f00dbeef", false},  // not the low 32 bits
+        {L"pid " + P + L" IFilterGraph = ", false},
+        {L"pid  IFilterGraph = f00dbeef", false},
+        {L"pid", false},
+        {L"", false},
+    };
+    for (const auto& c : kCases)
+        EXPECT_EQ(c.bMatch, CGraphEditAccess::IsGraphEntry(c.text.c_str(), pGraph)) << c.text.c_str();
+
+    EXPECT_FALSE(CGraphEditAccess::IsGraphEntry(nullptr, pGraph));
+    EXPECT_TRUE(diag.HasReport(L"pszCookieName != 0"));
+}
+
+TEST_F(ComTest, RotEntryNamesTheLowHalfOfTheGraphPointerAndTheProcess)
+{
+    // An object placed where its address has a high half and a short low half.
+    void* pMemory = ::VirtualAlloc(reinterpret_cast<void*>(0x00000AB000000000ULL), 0x10000,
+                                   MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    ASSERT_NE(nullptr, pMemory) << "the test address is taken";
+    auto* pObject = new (static_cast<BYTE*>(pMemory) + 0xABC0) CPlainObject;
+    ASSERT_EQ(0xAB00000ABC0ULL, reinterpret_cast<UINT_PTR>(pObject));
+
+    DWORD dwCookie = 0xFFFF;
+    ASSERT_TRUE(SUCCEEDED(AddGraphToRot(pObject, &dwCookie)));
+    EXPECT_NE(0u, dwCookie);
+    const std::wstring expected = L"!FilterGraph 0000abc0 pid " + Hex8(::GetCurrentProcessId());
+    EXPECT_EQ(std::vector<std::wstring>{expected}, OwnRotEntries());
+
+    // Removed, added again: never two entries at once.
+    RemoveGraphFromRot(dwCookie);
+    EXPECT_TRUE(OwnRotEntries().empty());
+    ASSERT_TRUE(SUCCEEDED(AddGraphToRot(pObject, &dwCookie)));
+    EXPECT_EQ(std::vector<std::wstring>{expected}, OwnRotEntries());
+    RemoveGraphFromRot(dwCookie);
+    RemoveGraphFromRot(dwCookie); // a cookie the table no longer knows
+    RemoveGraphFromRot(0);
+    EXPECT_TRUE(OwnRotEntries().empty());
+    EXPECT_EQ(1u, pObject->m_cRef) << "the table gave back its references";
+    ::VirtualFree(pMemory, 0, MEM_RELEASE);
+}
+
+TEST(RotEntryTest, RefusesMissingArguments)
+{
+    CDiagnosticsRecorder diag;
+    CPlainObject object;
+    DWORD dwCookie = 7;
+    EXPECT_EQ(E_INVALIDARG, AddGraphToRot(nullptr, &dwCookie));
+    EXPECT_EQ(7u, dwCookie);
+    EXPECT_EQ(E_POINTER, AddGraphToRot(&object, nullptr));
+    EXPECT_EQ((std::vector<std::wstring>{L"pGraph != 0", L"pdwCookie != 0"}), diag.Reports());
+}
+
+// ---------------------------------------------------------------------------
+// Where the editor is looked for
+
+class EditorLookupTest : public ComTest
+{
+protected:
+    EditorLookupTest()
+    {
+        m_spGraph.CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER);
+        m_dir = MakeTempFolder(L"editor");
+        // An editor that starts but never shows: the lookup is all that runs.
+        const std::wstring hidden = BuildFolder() + L"\\graphedit\\graphedt-hidden.exe";
+        ::CopyFileW(hidden.c_str(), (m_dir + L"\\graphedt.exe").c_str(), FALSE);
+        ::CopyFileW(hidden.c_str(), (m_dir + L"\\other.exe").c_str(), FALSE);
+    }
+    ~EditorLookupTest() override
+    {
+        m_edit.Close();
+        m_spGraph.Release();
+        RemoveTempFolder(m_dir);
+    }
+
+    // Shows the graph; returns the status and the file the editor ran from.
+    std::pair<HRESULT, std::wstring> Show()
+    {
+        const HRESULT hr = m_edit.ShowGraph(m_spGraph);
+        HANDLE hProcess = CGraphEditAccess::Process(m_edit);
+        const std::wstring image = hProcess != nullptr ? ProcessImage(hProcess) : std::wstring();
+        m_edit.Close();
+        return {hr, image};
+    }
+
+    CComPtr<IGraphBuilder> m_spGraph;
+    std::wstring m_dir;
+    CGraphEdit m_edit;
+    CRegistryValue m_proppage{HKEY_CLASSES_ROOT, kProppageKey, nullptr};
+    CRegistryValue m_path{HKEY_LOCAL_MACHINE, kGraphEditKey, L"Path"};
+};
+
+TEST_F(EditorLookupTest, FindsTheEditorByPathOrBesideTheLibrary)
+{
+    const std::wstring slashed = [&] {
+        std::wstring dir = m_dir;
+        for (auto& ch : dir)
+            ch = ch == L'\\' ? L'/' : ch;
+        return dir;
+    }();
+    const HRESULT hrNotFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    const struct
+    {
+        const char* pszCase;
+        std::optional<std::wstring> library; // empty: the library is not registered
+        std::optional<std::wstring> path;    // empty: no "Path" value
+        HRESULT hr;
+        std::wstring image;
+    } kCases[] = {
+        {"Path names the editor", m_dir + L"\\proppage.dll", m_dir + L"\\other.exe", S_FALSE, m_dir + L"\\other.exe"},
+        {"no Path: beside the library", m_dir + L"\\proppage.dll", std::nullopt, S_FALSE, m_dir + L"\\graphedt.exe"},
+        {"no Path: beside a library named with slashes", slashed + L"/proppage.dll", std::nullopt, S_FALSE,
+         m_dir + L"\\graphedt.exe"},
+        {"Path to a missing file: beside the library", m_dir + L"\\proppage.dll", m_dir + L"\\missing.exe", S_FALSE,
+         m_dir + L"\\graphedt.exe"},
+        {"a library without a folder", L"proppage.dll", std::nullopt, hrNotFound, L""},
+        {"an empty library value", L"", std::nullopt, hrNotFound, L""},
+        {"a Path in a missing folder is not retried", m_dir + L"\\proppage.dll", m_dir + L"\\none\\graphedt.exe",
+         HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), L""},
+        {"the library not registered", std::nullopt, m_dir + L"\\other.exe", REGDB_E_CLASSNOTREG, L""},
+    };
+    for (const auto& c : kCases)
+    {
+        SCOPED_TRACE(c.pszCase);
+        if (c.library)
+            m_proppage.SetText(*c.library);
+        else
+            m_proppage.Delete();
+        if (c.path)
+            m_path.SetText(*c.path);
+        else
+            m_path.Delete();
+
+        const auto [hr, image] = Show();
+        EXPECT_EQ(c.hr, hr);
+        EXPECT_EQ(0, _wcsicmp(c.image.c_str(), image.c_str())) << "ran " << std::string(image.begin(), image.end());
+    }
+}
+
+TEST_F(EditorLookupTest, OverlongAndUnterminatedValuesAreNotRead)
+{
+    CDiagnosticsRecorder diag;
+    const std::wstring overlong = m_dir + L"\\" + std::wstring(300, L'x') + L"\\proppage.dll";
+
+    // The library's value must be read whole, or the library counts as missing.
+    // A value that fills the buffer without a terminator leaves no room for one.
+    m_path.SetText(m_dir + L"\\other.exe");
+    for (bool bUnterminated : {false, true})
+    {
+        SCOPED_TRACE(bUnterminated ? "unterminated library value" : "overlong library value");
+        if (bUnterminated)
+            m_proppage.SetUnterminated(std::wstring(MAX_PATH, L'u'));
+        else
+            m_proppage.SetText(overlong);
+        EXPECT_EQ(REGDB_E_CLASSNOTREG, Show().first);
+    }
+    EXPECT_TRUE(diag.HasReport(L"CGraphEdit::ShowGraph(): Proppage.dll is not registered"));
+
+    // A short value without its terminator is either refused or read exactly,
+    // as the platform's registry hands it out; never read past its end.
+    m_proppage.SetUnterminated(m_dir + L"\\proppage.dll");
+    const auto [hrShort, imageShort] = Show();
+    if (hrShort != REGDB_E_CLASSNOTREG)
+    {
+        EXPECT_EQ(S_FALSE, hrShort);
+        EXPECT_EQ(0, _wcsicmp((m_dir + L"\\other.exe").c_str(), imageShort.c_str()));
+    }
+
+    // An unreadable Path falls back to the bare file name, then beside the library.
+    m_proppage.SetText(m_dir + L"\\proppage.dll");
+    for (bool bUnterminated : {false, true})
+    {
+        SCOPED_TRACE(bUnterminated ? "unterminated Path" : "overlong Path");
+        if (bUnterminated)
+            m_path.SetUnterminated(std::wstring(MAX_PATH, L'u'));
+        else
+            m_path.SetText(overlong);
+        const auto [hr, image] = Show();
+        EXPECT_EQ(S_FALSE, hr);
+        EXPECT_EQ(0, _wcsicmp((m_dir + L"\\graphedt.exe").c_str(), image.c_str()));
+    }
+}
+
+TEST_F(EditorLookupTest, HiddenMainWindowGivesStatusOneAfterPolling)
+{
+    CDiagnosticsRecorder diag;
+    m_proppage.SetText(m_dir + L"\\proppage.dll");
+    m_path.SetText(m_dir + L"\\graphedt.exe");
+    EXPECT_EQ(S_FALSE, m_edit.ShowGraph(m_spGraph));
+    EXPECT_NE(nullptr, CGraphEditAccess::Process(m_edit)) << "the editor stays tracked";
+    EXPECT_EQ(1u, OwnRotEntries().size()) << "the graph stays published";
+
+    std::vector<std::wstring> errors;
+    size_t cPolls = 0;
+    for (const auto& trace : diag.Traces())
+    {
+        if (trace.nLevel == 10)
+            ++cPolls;
+        else
+            errors.push_back(trace.text);
+    }
+    EXPECT_GE(cPolls, 5u) << "about 100 ms of polling every 10 ms";
+    EXPECT_EQ((std::vector<std::wstring>{L"###Err### CGraphEdit::WaitWhileHidden(): Wait time is ending\n",
+                                         L"###Err### CGraphEdit::FindMainWindow(): GraphEdit window not found\n"}),
+              errors);
+    m_edit.Close();
+    EXPECT_TRUE(OwnRotEntries().empty());
+}
+
+// ---------------------------------------------------------------------------
+// "Show graph" through the dialog, with the installed editor
+
+namespace
+{
+
+class ShowGraphTest : public ::testing::Test
+{
+protected:
+    ShowGraphTest() : host([this] { return filters.Register(); }) {}
+
+    // The one editor window, once "Show graph" has returned.
+    HWND OnlyEditor(DWORD dwExceptProcessId = 0)
+    {
+        std::vector<HWND> editors;
+        for (int nTry = 0; nTry < 100 && editors.empty(); ++nTry, ::Sleep(20))
+            editors = EditorWindows(dwExceptProcessId);
+        EXPECT_EQ(1u, editors.size());
+        return editors.empty() ? nullptr : editors.front();
+    }
+
+    CDiagnosticsRecorder diag;
+    FakeVelkFilters filters;
+    CDialogHost host;
+};
+
+} // namespace
+
+TEST_F(ShowGraphTest, EditorAttachesToTheConsoleGraphAndQuitsWithIt)
+{
+    ASSERT_TRUE(host.Click(IDC_DEFAULT));
+    ASSERT_TRUE(host.Click(IDC_SHOW, 10000)) << "a message box is open";
+    HWND hWndEditor = OnlyEditor();
+    ASSERT_NE(nullptr, hWndEditor);
+
+    const std::vector<std::wstring> lines = EditorLines(hWndEditor);
+    for (const wchar_t* pszName : {L"Video Generator", L"H264 Encoder", L"AAC Encoder", L"RTMP Server"})
+        EXPECT_EQ(1u, CountStartingWith(lines, std::wstring(L"Filter: ") + pszName + L" {")) << pszName;
+    EXPECT_EQ(4u, CountStartingWith(lines, L"Filter: "));
+    EXPECT_EQ(4u, CountStartingWith(lines, L"Connection: "));
+    EXPECT_EQ(2u, CountStartingWith(lines, L"Connection: Video Generator.")) << "video and audio";
+    EXPECT_EQ(1u, CountStartingWith(lines, L"Connection: H264 Encoder."));
+    EXPECT_EQ(1u, CountStartingWith(lines, L"Connection: AAC Encoder."));
+
+    // Closing the console withdraws the entry and makes the editor quit.
+    HANDLE hEditor = OpenProcessOf(hWndEditor);
+    EXPECT_EQ(IDCANCEL, host.CloseWith(WM_COMMAND, IDCANCEL, 0));
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hEditor, 1000));
+    ::CloseHandle(hEditor);
+    EXPECT_TRUE(OwnRotEntries().empty());
+}
+
+TEST_F(ShowGraphTest, ShowingAgainReplacesTheEditor)
+{
+    ASSERT_TRUE(host.Click(IDC_DEFAULT));
+    ASSERT_TRUE(host.Click(IDC_SHOW, 10000));
+    HWND hWndFirst = OnlyEditor();
+    ASSERT_NE(nullptr, hWndFirst);
+    HANDLE hFirst = OpenProcessOf(hWndFirst);
+    const DWORD dwFirst = ::GetProcessId(hFirst);
+
+    ASSERT_TRUE(host.Click(IDC_SHOW, 10000));
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hFirst, 2000)) << "the first editor quits";
+    ::CloseHandle(hFirst);
+    HWND hWndSecond = OnlyEditor(dwFirst);
+    ASSERT_NE(nullptr, hWndSecond);
+    EXPECT_EQ(4u, CountStartingWith(EditorLines(hWndSecond), L"Connection: "));
+    EXPECT_EQ(1u, OwnRotEntries().size()) << "one table entry at a time";
+}
+
+TEST_F(ShowGraphTest, WithoutGraphSaysItCannot)
+{
+    const MessageBoxView box = host.ClickForMessageBox(IDC_SHOW);
+    ASSERT_NE(nullptr, box.hWnd);
+    EXPECT_EQ(L"Can't show graph\n" + SystemText(E_FAIL) + L"\nError 0x80004005", box.text);
+    EXPECT_TRUE(EditorWindows().empty());
+}
