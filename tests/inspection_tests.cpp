@@ -20,6 +20,13 @@ struct CGraphEditAccess
 {
     static bool IsGraphEntry(LPCWSTR psz, IUnknown* pGraph) { return CGraphEdit::IsGraphEntry(psz, pGraph); }
     static HANDLE Process(CGraphEdit& edit) { return edit.m_rgPI.hProcess; }
+    static int FindGraphEntry(CGraphEdit& edit, HWND hWndListBox, IUnknown* pGraph)
+    {
+        edit.m_hWndListBox = hWndListBox;
+        const int i = edit.FindGraphEntry(pGraph);
+        edit.m_hWndListBox = nullptr;
+        return i;
+    }
 };
 
 namespace
@@ -274,6 +281,33 @@ TEST(GraphEntryTest, MatchesThisProcessAndGraphOnly)
 
     EXPECT_FALSE(CGraphEditAccess::IsGraphEntry(nullptr, pGraph));
     EXPECT_TRUE(diag.HasReport(L"pszCookieName != 0"));
+}
+
+TEST(GraphEntryTest, ListPicksTheFirstMatchAndSkipsEntriesTooLongToBeOurs)
+{
+    auto* pGraph = reinterpret_cast<IUnknown*>(static_cast<UINT_PTR>(0x1234ABCD));
+    const std::wstring entry = L"pid " + Hex8(::GetCurrentProcessId()) + L" (app.exe) IFilterGraph = 1234abcd";
+    HWND hWndList = ::CreateWindowExW(0, L"ListBox", nullptr, LBS_HASSTRINGS, 0, 0, 100, 100, nullptr, nullptr,
+                                      nullptr, nullptr);
+    ASSERT_NE(nullptr, hWndList);
+    const std::wstring entries[] = {
+        L"",
+        std::wstring(40, L' ') + entry, // matches, but 64 characters or more
+        L"pid " + Hex8(::GetCurrentProcessId() + 1) + L" (app.exe) IFilterGraph = 1234abcd",
+        entry,
+        entry,
+    };
+    for (const auto& text : entries)
+        ::SendMessageW(hWndList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    ASSERT_GE(entries[1].size(), 64u);
+
+    CGraphEdit edit;
+    EXPECT_EQ(3, CGraphEditAccess::FindGraphEntry(edit, hWndList, pGraph));
+    ::SendMessageW(hWndList, LB_DELETESTRING, 4, 0);
+    ::SendMessageW(hWndList, LB_DELETESTRING, 3, 0);
+    EXPECT_EQ(-1, CGraphEditAccess::FindGraphEntry(edit, hWndList, pGraph));
+    ::DestroyWindow(hWndList);
+    EXPECT_EQ(-1, CGraphEditAccess::FindGraphEntry(edit, hWndList, pGraph)) << "no list box";
 }
 
 TEST_F(ComTest, RotEntryNamesTheLowHalfOfTheGraphPointerAndTheProcess)
