@@ -58,6 +58,7 @@ HRESULT CServerInputPin::Active()
 {
     m_bWaiting = false;
     m_bEnded = false;
+    m_bPresentedSinceFlush = false;
     m_stats = VelkInputStatistics();
     return CInputPinBase::Active();
 }
@@ -106,6 +107,8 @@ void CServerInputPin::CountSampleLocked(IMediaSample* pSample)
         else if (!bDiscontinuity && rtStart != m_stats.rtLast)
             ++m_stats.cGaps;
         m_stats.rtLast = rtStop;
+        m_bPresentedSinceFlush = true;
+        m_rtPresentedTo = rtStop;
     }
     ++m_stats.cSamples;
     m_stats.cbData += pSample->GetActualDataLength();
@@ -299,8 +302,7 @@ HRESULT CRtmpServer::PresentEndOfStream(CServerInputPin* pPin)
     bool bComplete = false;
     {
         CLockGuard lock(FilterLock());
-        const bool bTimed = pPin->m_stats.cSamples > 0;
-        if (WaitForPresentationLocked(pPin, bTimed, pPin->m_stats.rtLast) != S_OK)
+        if (WaitForPresentationLocked(pPin, pPin->m_bPresentedSinceFlush, pPin->m_rtPresentedTo) != S_OK)
             return S_OK; // flushed or stopped: this end no longer counts
         pPin->m_bEnded = true;
         ++pPin->m_stats.cEndOfStream;
@@ -316,6 +318,7 @@ void CRtmpServer::Flush(CServerInputPin* pPin)
 {
     CLockGuard lock(FilterLock());
     pPin->m_bEnded = false;
+    pPin->m_bPresentedSinceFlush = false;
     ++pPin->m_stats.cFlushes;
     m_bCompleteSent = false;
     WakeLocked();

@@ -41,6 +41,10 @@ private:
     // Renderer bookkeeping, guarded by the filter lock.
     bool m_bWaiting = false; // a sample or the end waits to be presented
     bool m_bEnded = false;   // the end of stream has been presented
+    // Where the samples presented since the last flush end; the end of
+    // stream is due then.
+    bool m_bPresentedSinceFlush = false;
+    REFERENCE_TIME m_rtPresentedTo = 0;
     VelkInputStatistics m_stats = {};
 };
 

@@ -405,6 +405,27 @@ TEST_F(StreamingTest, PositionBarSeeksWhilePlayingAndWhilePaused)
     }
 }
 
+TEST_F(StreamingTest, SeekingToTheEndEndsTheStreamAtOnce)
+{
+    BuildDefaultGraph();
+    ASSERT_TRUE(host.Click(IDC_PLAY));
+    ASSERT_TRUE(WaitForPosition(2000, 4000));
+
+    // Nothing is left to present, so the end does not wait for the two
+    // seconds already played to come round again.
+    Scroll(IDC_POSITION, SB_THUMBPOSITION, 1000);
+    ExpectTheEnd(1200);
+    for (LONG nInput : {0L, 1L})
+    {
+        const VelkInputStatistics stats = Statistics(nInput);
+        EXPECT_EQ(10 * kUnitsPerSecond, stats.rtSegmentStart);
+        EXPECT_EQ(1, stats.cEndOfStream);
+        EXPECT_EQ(1, stats.cFlushes);
+        EXPECT_EQ(0, stats.cGaps);
+        EXPECT_EQ(Delivered(nInput), stats.cSamples);
+    }
+}
+
 TEST_F(StreamingTest, StopBarEndsTheStreamEarly)
 {
     BuildDefaultGraph();
