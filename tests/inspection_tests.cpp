@@ -5,6 +5,7 @@
 
 #include "FakeComponents.h"
 #include "Diagnostics.h"
+#include "EditorDriver.h"
 #include "Helpers.h"
 #include "MainDialog.h"
 #include "TestUtil.h"
@@ -156,63 +157,6 @@ std::wstring ProcessImage(HANDLE hProcess)
     DWORD cch = MAX_PATH;
     ::QueryFullProcessImageNameW(hProcess, 0, sz, &cch);
     return sz;
-}
-
-struct EditorSearch
-{
-    DWORD dwExceptProcessId;
-    std::vector<HWND> windows;
-};
-
-BOOL CALLBACK FindEditorProc(HWND hWnd, LPARAM lParam)
-{
-    auto* pSearch = reinterpret_cast<EditorSearch*>(lParam);
-    DWORD dwProcessId = 0;
-    ::GetWindowThreadProcessId(hWnd, &dwProcessId);
-    if (ClassNameOf(hWnd) == L"SkerryGraphEditor" && ::IsWindowVisible(hWnd) &&
-        dwProcessId != pSearch->dwExceptProcessId)
-        pSearch->windows.push_back(hWnd);
-    return TRUE;
-}
-
-std::vector<HWND> EditorWindows(DWORD dwExceptProcessId = 0)
-{
-    EditorSearch search = {dwExceptProcessId, {}};
-    ::EnumWindows(FindEditorProc, reinterpret_cast<LPARAM>(&search));
-    return search.windows;
-}
-
-// The lines the editor shows, once it shows some.
-std::vector<std::wstring> EditorLines(HWND hWndEditor)
-{
-    HWND hWndList = ::GetDlgItem(hWndEditor, 1000);
-    std::vector<std::wstring> lines;
-    for (int nTry = 0; nTry < 200 && ::SendMessageW(hWndList, LB_GETCOUNT, 0, 0) <= 0; ++nTry)
-        ::Sleep(20);
-    const int cLines = static_cast<int>(::SendMessageW(hWndList, LB_GETCOUNT, 0, 0));
-    for (int i = 0; i < cLines; ++i)
-    {
-        const LRESULT cch = ::SendMessageW(hWndList, LB_GETTEXTLEN, i, 0);
-        std::vector<wchar_t> buffer(static_cast<size_t>(cch > 0 ? cch : 0) + 1);
-        ::SendMessageW(hWndList, LB_GETTEXT, i, reinterpret_cast<LPARAM>(buffer.data()));
-        lines.push_back(buffer.data());
-    }
-    return lines;
-}
-
-size_t CountStartingWith(const std::vector<std::wstring>& lines, const std::wstring& head)
-{
-    size_t c = 0;
-    for (const auto& line : lines)
-        c += line.rfind(head, 0) == 0 ? 1 : 0;
-    return c;
-}
-
-HANDLE OpenProcessOf(HWND hWnd)
-{
-    DWORD dwProcessId = 0;
-    ::GetWindowThreadProcessId(hWnd, &dwProcessId);
-    return ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, dwProcessId);
 }
 
 // A minimal COM object, for publishing in the table at a chosen address.

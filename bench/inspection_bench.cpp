@@ -1,0 +1,118 @@
+// Times "Show graph" through the real console with the installed graph
+// editor: from the click to an editor that shows the console's graph, how
+// often that works, and how long closing the console takes with an editor
+// attached. Prints medians.
+#include "EditorDriver.h"
+#include "MainDialog.h"
+#include "WindowDriver.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace
+{
+
+constexpr int kShows = 20;
+constexpr int kCloses = 5;
+constexpr DWORD kAttachTimeoutMs = 5000;
+constexpr size_t kConnections = 4; // of the default streaming graph
+
+double NowMs()
+{
+    LARGE_INTEGER frequency, now;
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&now);
+    return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+double Median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0.0;
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 != 0 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
+}
+
+// An editor other than the previous one that shows the whole default graph.
+bool WaitForAttachedEditor(DWORD dwPreviousProcessId, DWORD& dwProcessId)
+{
+    const DWORD dwStart = ::GetTickCount();
+    while (::GetTickCount() - dwStart < kAttachTimeoutMs)
+    {
+        for (HWND hWnd : EditorWindows(dwPreviousProcessId))
+        {
+            if (CountStartingWith(EditorLines(hWnd, 0), L"Connection: ") == kConnections)
+            {
+                ::GetWindowThreadProcessId(hWnd, &dwProcessId);
+                return true;
+            }
+        }
+        ::Sleep(1);
+    }
+    return false;
+}
+
+// "Show graph" again and again on one console: click to attached editor.
+void MeasureShows(std::vector<double>& times, int& cAttached)
+{
+    CDialogHost host;
+    if (!host.Click(IDC_DEFAULT))
+        return;
+    DWORD dwPrevious = 0;
+    for (int i = 0; i < kShows; ++i)
+    {
+        const double dStart = NowMs();
+        DWORD dwProcessId = 0;
+        if (host.Click(IDC_SHOW, 10000) && WaitForAttachedEditor(dwPrevious, dwProcessId))
+        {
+            times.push_back(NowMs() - dStart);
+            ++cAttached;
+            dwPrevious = dwProcessId;
+        }
+    }
+}
+
+// Closing a console whose editor is attached: until the dialog has gone, and
+// until the editor's process has ended.
+void MeasureCloses(std::vector<double>& dialogs, std::vector<double>& editors)
+{
+    for (int i = 0; i < kCloses; ++i)
+    {
+        CDialogHost host;
+        DWORD dwProcessId = 0;
+        if (!host.Click(IDC_DEFAULT) || !host.Click(IDC_SHOW, 10000) || !WaitForAttachedEditor(0, dwProcessId))
+            continue;
+        HANDLE hEditor = ::OpenProcess(SYNCHRONIZE, FALSE, dwProcessId);
+        const double dStart = NowMs();
+        host.CloseWith(WM_COMMAND, IDCANCEL, 0);
+        dialogs.push_back(NowMs() - dStart);
+        if (hEditor != nullptr && ::WaitForSingleObject(hEditor, 5000) == WAIT_OBJECT_0)
+            editors.push_back(NowMs() - dStart);
+        if (hEditor != nullptr)
+            ::CloseHandle(hEditor);
+    }
+}
+
+} // namespace
+
+int main()
+{
+    ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    std::vector<double> shows, dialogs, editors;
+    int cAttached = 0;
+    MeasureShows(shows, cAttached);
+    MeasureCloses(dialogs, editors);
+
+    std::printf("Skerry inspection benchmark: medians of %d shows and %d closes\n", kShows, kCloses);
+    std::printf("%-40s %10.1f ms   goal < 700 ms  %s\n", "Show graph click to attached editor", Median(shows),
+                !shows.empty() && Median(shows) < 700.0 ? "met" : "MISSED");
+    std::printf("%-40s %7d of %d   goal 20 of 20  %s\n", "editors attached", cAttached, kShows,
+                cAttached == kShows ? "met" : "MISSED");
+    std::printf("%-40s %10.1f ms\n", "close with an editor attached: dialog", Median(dialogs));
+    std::printf("%-40s %10.1f ms   (%zu of %d ended)\n", "close with an editor attached: editor", Median(editors),
+                editors.size(), kCloses);
+    ::CoUninitialize();
+    return cAttached == kShows ? 0 : 1;
+}
