@@ -85,8 +85,6 @@ public:
     HRESULT Present(CServerInputPin* pPin, IMediaSample* pSample);
     HRESULT PresentEndOfStream(CServerInputPin* pPin);
     void Flush(CServerInputPin* pPin);
-    // Wakes every thread that waits in the filter: a state change, a flush.
-    void WakeLocked() { m_cvFilter.WakeAll(); }
 
 protected:
     HRESULT QueryFilterInterface(REFIID riid, void** ppv) override;
@@ -94,6 +92,9 @@ protected:
 
 private:
     CRtmpServer();
+
+    // Wakes every thread that waits in the filter: a state change, a flush.
+    void WakeLocked() { m_cvFilter.WakeAll(); }
 
     // Waits, with the filter lock held, until the stream time reaches rtTime
     // (at once with bTimed false) while running; holds while paused. S_OK
