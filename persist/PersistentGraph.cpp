@@ -1,0 +1,193 @@
+#include "PersistentGraph.h"
+
+#include "ComUtil.h"
+#include "GraphDescriber.h"
+#include "GraphFile.h"
+#include "GraphLoader.h"
+
+#include <new>
+
+namespace
+{
+
+LONG g_cObjects = 0;
+
+// Graph files are small; a stream past this is not one.
+constexpr size_t kcbMaxGraph = 64 * 1024 * 1024;
+
+using PfnDllGetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+
+// quartz.dll of the system folder, never one found elsewhere on the path.
+HMODULE LoadQuartz()
+{
+    wchar_t szPath[MAX_PATH] = {};
+    const UINT cch = ::GetSystemDirectoryW(szPath, MAX_PATH);
+    if (cch == 0 || cch >= MAX_PATH - 12)
+        return nullptr;
+    ::lstrcatW(szPath, L"\\quartz.dll");
+    return ::LoadLibraryW(szPath);
+}
+
+HRESULT LastErrorStatus()
+{
+    const DWORD dwError = ::GetLastError();
+    return dwError != 0 ? HRESULT_FROM_WIN32(dwError) : E_FAIL;
+}
+
+} // namespace
+
+HRESULT CPersistentGraph::Create(REFIID riid, void** ppv)
+{
+    if (ppv == nullptr)
+        return E_POINTER;
+    *ppv = nullptr;
+    CPersistentGraph* pGraph = new (std::nothrow) CPersistentGraph();
+    if (pGraph == nullptr)
+        return E_OUTOFMEMORY;
+    HRESULT hr = pGraph->CreateInner();
+    if (SUCCEEDED(hr))
+        hr = pGraph->QueryInterface(riid, ppv);
+    pGraph->Release(); // the reference the object was born with
+    return hr;
+}
+
+CPersistentGraph::CPersistentGraph()
+{
+    ::InterlockedIncrement(&g_cObjects);
+}
+
+CPersistentGraph::~CPersistentGraph()
+{
+    // Guards against the inner object handing a reference back to us while
+    // it goes away.
+    m_cRef = 1;
+    if (m_pInner != nullptr)
+        m_pInner->Release();
+    if (m_hQuartz != nullptr)
+        ::FreeLibrary(m_hQuartz);
+    ::InterlockedDecrement(&g_cObjects);
+}
+
+LONG CPersistentGraph::ObjectCount()
+{
+    return g_cObjects;
+}
+
+// The inner object is made through quartz's class factory, with this object
+// as its controlling unknown; it hands back its non-delegating IUnknown.
+HRESULT CPersistentGraph::CreateInner()
+{
+    m_hQuartz = LoadQuartz();
+    if (m_hQuartz == nullptr)
+        return LastErrorStatus();
+    // Through a plain function pointer type: FARPROC carries no signature.
+    const auto pfnGetClassObject = reinterpret_cast<PfnDllGetClassObject>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(m_hQuartz, "DllGetClassObject")));
+    if (pfnGetClassObject == nullptr)
+        return LastErrorStatus();
+    CComPtr<IClassFactory> spFactory;
+    HRESULT hr = pfnGetClassObject(CLSID_FilterGraph, IID_IClassFactory, reinterpret_cast<void**>(&spFactory));
+    if (FAILED(hr))
+        return hr;
+    return spFactory->CreateInstance(static_cast<IPersistStream*>(this), IID_IUnknown,
+                                     reinterpret_cast<void**>(&m_pInner));
+}
+
+STDMETHODIMP CPersistentGraph::QueryInterface(REFIID riid, void** ppv)
+{
+    if (ppv == nullptr)
+        return E_POINTER;
+    *ppv = nullptr;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPersist) || IsEqualIID(riid, IID_IPersistStream))
+    {
+        *ppv = static_cast<IPersistStream*>(this);
+        AddRef();
+        return S_OK;
+    }
+    if (m_pInner == nullptr)
+        return E_NOINTERFACE;
+    return m_pInner->QueryInterface(riid, ppv);
+}
+
+STDMETHODIMP_(ULONG) CPersistentGraph::AddRef()
+{
+    return static_cast<ULONG>(::InterlockedIncrement(&m_cRef));
+}
+
+STDMETHODIMP_(ULONG) CPersistentGraph::Release()
+{
+    const LONG cRef = ::InterlockedDecrement(&m_cRef);
+    if (cRef == 0)
+        delete this;
+    return static_cast<ULONG>(cRef);
+}
+
+STDMETHODIMP CPersistentGraph::GetClassID(CLSID* pClassID)
+{
+    if (pClassID == nullptr)
+        return E_POINTER;
+    *pClassID = CLSID_FilterGraph;
+    return S_OK;
+}
+
+// The graph keeps no record of changes, so it always counts as changed.
+STDMETHODIMP CPersistentGraph::IsDirty()
+{
+    return S_OK;
+}
+
+STDMETHODIMP CPersistentGraph::Load(IStream* pStream)
+{
+    if (pStream == nullptr)
+        return E_POINTER;
+    std::vector<uint8_t> bytes;
+    HRESULT hr = ReadAll(pStream, kcbMaxGraph, bytes);
+    if (FAILED(hr))
+        return hr;
+    grf::Graph graph;
+    if (!grf::Parse(bytes.data(), bytes.size(), graph))
+        return VFW_E_INVALID_FILE_FORMAT;
+
+    // Interfaces of the inner object reached through QueryInterface count on
+    // this object; held only for the call.
+    CComPtr<IFilterGraph> spGraph;
+    hr = m_pInner->QueryInterface(IID_IFilterGraph, reinterpret_cast<void**>(&spGraph));
+    if (FAILED(hr))
+        return hr;
+    return CGraphLoader(spGraph).Load(graph);
+}
+
+STDMETHODIMP CPersistentGraph::Save(IStream* pStream, BOOL /*fClearDirty*/)
+{
+    if (pStream == nullptr)
+        return E_POINTER;
+    std::vector<uint8_t> bytes;
+    const HRESULT hr = SavedBytes(bytes);
+    return FAILED(hr) ? hr : WriteAll(pStream, bytes);
+}
+
+STDMETHODIMP CPersistentGraph::GetSizeMax(ULARGE_INTEGER* pcbSize)
+{
+    if (pcbSize == nullptr)
+        return E_POINTER;
+    std::vector<uint8_t> bytes;
+    const HRESULT hr = SavedBytes(bytes);
+    if (FAILED(hr))
+        return hr;
+    pcbSize->QuadPart = bytes.size();
+    return S_OK;
+}
+
+HRESULT CPersistentGraph::SavedBytes(std::vector<uint8_t>& bytes)
+{
+    CComPtr<IFilterGraph> spGraph;
+    HRESULT hr = m_pInner->QueryInterface(IID_IFilterGraph, reinterpret_cast<void**>(&spGraph));
+    if (FAILED(hr))
+        return hr;
+    grf::Graph graph;
+    hr = CGraphDescriber(spGraph).Describe(graph);
+    if (FAILED(hr))
+        return hr;
+    // A name with a quote in it has no place in a graph file.
+    return grf::Write(graph, bytes) ? S_OK : E_INVALIDARG;
+}

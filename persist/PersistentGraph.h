@@ -1,0 +1,48 @@
+// The filter graph manager with graph files: quartz's own graph manager,
+// aggregated, with IPersistStream added on top. Everything but IPersist and
+// IPersistStream is the inner object's.
+#pragma once
+
+#include <windows.h>
+
+#include <objidl.h>
+
+#include <cstdint>
+#include <vector>
+
+class CPersistentGraph final : public IPersistStream
+{
+public:
+    // Creates the object and hands out riid; the object cannot be aggregated.
+    static HRESULT Create(REFIID riid, void** ppv);
+
+    // IUnknown: the controlling unknown of the aggregate.
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    // IPersist
+    STDMETHODIMP GetClassID(CLSID* pClassID) override;
+
+    // IPersistStream
+    STDMETHODIMP IsDirty() override;
+    STDMETHODIMP Load(IStream* pStream) override;
+    STDMETHODIMP Save(IStream* pStream, BOOL fClearDirty) override;
+    STDMETHODIMP GetSizeMax(ULARGE_INTEGER* pcbSize) override;
+
+    // Objects alive, for DllCanUnloadNow.
+    static LONG ObjectCount();
+
+private:
+    CPersistentGraph();
+    ~CPersistentGraph();
+    CPersistentGraph(const CPersistentGraph&) = delete;
+    CPersistentGraph& operator=(const CPersistentGraph&) = delete;
+
+    HRESULT CreateInner();
+    HRESULT SavedBytes(std::vector<uint8_t>& bytes);
+
+    LONG m_cRef = 1;
+    HMODULE m_hQuartz = nullptr;   // keeps the inner object's code loaded
+    IUnknown* m_pInner = nullptr;  // the inner object's own, non-delegating IUnknown
+};
