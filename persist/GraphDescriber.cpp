@@ -87,7 +87,72 @@ HRESULT CGraphDescriber::CollectFilters()
                      [](const CComPtr<IBaseFilter>& a, const CComPtr<IBaseFilter>& b) {
                          return FilterName(a) < FilterName(b);
                      });
+    return SortUpstreamFirst();
+}
+
+// Takes, again and again, the first filter by name whose upstream filters
+// are all taken; filters in a cycle, which a graph never has, go last.
+HRESULT CGraphDescriber::SortUpstreamFirst()
+{
+    const size_t cFilters = m_filters.size();
+    std::vector<std::vector<size_t>> upstream(cFilters);
+    for (size_t i = 0; i < cFilters; ++i)
+    {
+        const HRESULT hr = UpstreamOf(m_filters[i], upstream[i]);
+        if (FAILED(hr))
+            return hr;
+    }
+    std::vector<bool> taken(cFilters, false);
+    std::vector<CComPtr<IBaseFilter>> sorted;
+    while (sorted.size() < cFilters)
+    {
+        size_t next = cFilters;
+        for (size_t i = 0; i < cFilters && next == cFilters; ++i)
+        {
+            const bool bReady = std::all_of(upstream[i].begin(), upstream[i].end(),
+                                            [&taken](size_t j) { return taken[j]; });
+            if (!taken[i] && bReady)
+                next = i;
+        }
+        if (next == cFilters)
+            next = static_cast<size_t>(std::find(taken.begin(), taken.end(), false) - taken.begin());
+        taken[next] = true;
+        sorted.push_back(m_filters[next]);
+    }
+    m_filters.swap(sorted);
     return S_OK;
+}
+
+// The filters that feed the input pins of one filter, as indexes.
+HRESULT CGraphDescriber::UpstreamOf(IBaseFilter* pFilter, std::vector<size_t>& upstream) const
+{
+    CComPtr<IEnumPins> spEnum;
+    HRESULT hr = pFilter->EnumPins(&spEnum);
+    if (FAILED(hr))
+        return hr;
+    for (;;)
+    {
+        CComPtr<IPin> spPin;
+        hr = spEnum->Next(1, &spPin, nullptr);
+        if (FAILED(hr))
+            return hr;
+        if (hr != S_OK || !spPin)
+            return S_OK;
+        PIN_DIRECTION eDirection = PINDIR_OUTPUT;
+        CComPtr<IPin> spPeer;
+        if (FAILED(spPin->QueryDirection(&eDirection)) || eDirection != PINDIR_INPUT ||
+            spPin->ConnectedTo(&spPeer) != S_OK || !spPeer)
+            continue;
+        PIN_INFO info = {};
+        hr = spPeer->QueryPinInfo(&info);
+        if (FAILED(hr))
+            return hr;
+        CComPtr<IBaseFilter> spPeerFilter;
+        spPeerFilter.Attach(info.pFilter);
+        const size_t index = IndexOf(spPeerFilter);
+        if (index < m_filters.size())
+            upstream.push_back(index);
+    }
 }
 
 HRESULT CGraphDescriber::DescribeFilter(IBaseFilter* pFilter, grf::Filter& filter) const
@@ -233,10 +298,16 @@ HRESULT CGraphDescriber::DescribeClock(grf::Clock& clock) const
 
 uint32_t CGraphDescriber::IdOf(IUnknown* pObject) const
 {
+    const size_t index = IndexOf(pObject);
+    return index < m_filters.size() ? static_cast<uint32_t>(index + 1) : 0;
+}
+
+size_t CGraphDescriber::IndexOf(IUnknown* pObject) const
+{
     for (size_t i = 0; i < m_filters.size(); ++i)
     {
         if (IsSameObject(m_filters[i], pObject))
-            return static_cast<uint32_t>(i + 1);
+            return i;
     }
-    return 0;
+    return m_filters.size();
 }

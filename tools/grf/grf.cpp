@@ -5,6 +5,7 @@
 //   grf save FILE FILTER...    filters by name or class id, each connected to
 //                              the filters before it
 //   grf list FILE              the filters, connections and clock of a file
+//   grf export FILE OUT        the file's graph stream as it is, into OUT
 //
 // FILTER is a maker filter's name ("Video Generator", "H264 Encoder",
 // "AAC Encoder", "RTMP Server") or a braced class id, optionally followed by
@@ -267,11 +268,31 @@ int List(const wchar_t* pszFile)
     return 0;
 }
 
+// The raw stream, for a fuzzing corpus and for reading with other tools.
+int Export(const wchar_t* pszFile, const wchar_t* pszOut)
+{
+    std::vector<uint8_t> bytes;
+    const HRESULT hr = ReadGraphStream(pszFile, bytes);
+    if (FAILED(hr))
+        return Fail("reading the graph file", hr);
+    const HANDLE hOut = ::CreateFileW(pszOut, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hOut == INVALID_HANDLE_VALUE)
+        return Fail("creating the output file", HRESULT_FROM_WIN32(::GetLastError()));
+    DWORD cbWritten = 0;
+    const BOOL bWritten = ::WriteFile(hOut, bytes.data(), static_cast<DWORD>(bytes.size()), &cbWritten, nullptr);
+    const DWORD dwError = bWritten ? ERROR_SUCCESS : ::GetLastError();
+    ::CloseHandle(hOut);
+    if (!bWritten)
+        return Fail("writing the output file", HRESULT_FROM_WIN32(dwError));
+    return cbWritten == bytes.size() ? 0 : Fail("writing the output file", STG_E_MEDIUMFULL);
+}
+
 int Usage()
 {
     std::fputs("usage: grf default FILE\n"
                "       grf save FILE FILTER...   (FILTER: a maker filter's name or {clsid}, then =NAME)\n"
-               "       grf list FILE\n",
+               "       grf list FILE\n"
+               "       grf export FILE OUT\n",
                stderr);
     return 2;
 }
@@ -300,6 +321,8 @@ int Run(int argc, wchar_t** argv)
     const wchar_t* pszFile = argv[2];
     if (command == L"list" && argc == 3)
         return List(pszFile);
+    if (command == L"export" && argc == 4)
+        return Export(pszFile, argv[3]);
     std::vector<FilterSpec> specs;
     if (command == L"default" && argc == 3)
     {
