@@ -242,6 +242,8 @@ private:
     HWND m_hWndList = nullptr;
     HACCEL m_hAccel = nullptr;
     std::vector<RemoteGraph> m_remoteGraphs; // while the connect dialog is open
+    std::vector<RemoteGraph> m_startGraphs;  // listed at the start
+    DWORD m_dwStartTick = 0;
     CComPtr<IFilterGraph> m_spGraph;         // held until the editor quits
 };
 
@@ -258,6 +260,8 @@ bool CGraphEditor::Create(HINSTANCE hInstance, int nShowCmd)
     if (!::RegisterClassExW(&wc))
         return false;
     m_hAccel = ::LoadAcceleratorsW(hInstance, MAKEINTRESOURCEW(IDR_ACCELERATORS));
+    m_dwStartTick = ::GetTickCount();
+    m_startGraphs = PublishedGraphs();
     m_hWnd = ::CreateWindowExW(0, kszWindowClass, kszTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 640,
                                420, nullptr, nullptr, hInstance, this);
     if (m_hWnd == nullptr)
@@ -341,9 +345,18 @@ void CGraphEditor::OnCommand(WORD wID)
     }
 }
 
+// The editor is usually started to attach to a graph published just before,
+// so the graphs are listed once at the start and a connect command soon after
+// opens at once; later commands list them afresh.
+constexpr DWORD kStartListFreshMs = 5000;
+
 void CGraphEditor::ConnectToRemoteGraph()
 {
-    m_remoteGraphs = PublishedGraphs();
+    if (!m_startGraphs.empty() && ::GetTickCount() - m_dwStartTick < kStartListFreshMs)
+        m_remoteGraphs = std::move(m_startGraphs);
+    else
+        m_remoteGraphs = PublishedGraphs();
+    m_startGraphs.clear();
     const INT_PTR nResult = ::DialogBoxParamW(m_hInstance, MAKEINTRESOURCEW(IDD_CONNECT), m_hWnd,
                                               ConnectDialogProc, reinterpret_cast<LPARAM>(this));
     m_remoteGraphs.clear();
@@ -415,6 +428,9 @@ HRESULT CGraphEditor::BindGraph(IMoniker* pMoniker)
     return spUnknown.QueryInterface(&m_spGraph);
 }
 
+constexpr int kBindRetries = 10;
+constexpr DWORD kBindRetryMs = 50;
+
 // Attaches to the chosen graph; the dialog stays open when that fails.
 void CGraphEditor::OnConnectOk(HWND hWndDialog)
 {
@@ -427,7 +443,15 @@ void CGraphEditor::OnConnectOk(HWND hWndDialog)
         return;
 
     m_spGraph.Release();
-    const HRESULT hr = BindGraph(m_remoteGraphs[i].spMoniker);
+    // A graph shown in an editor before may still be letting go of that
+    // editor's references when this one binds it; such a bind fails for a
+    // moment only.
+    HRESULT hr = BindGraph(m_remoteGraphs[i].spMoniker);
+    for (int nRetry = 0; FAILED(hr) && nRetry < kBindRetries; ++nRetry)
+    {
+        ::Sleep(kBindRetryMs);
+        hr = BindGraph(m_remoteGraphs[i].spMoniker);
+    }
     if (FAILED(hr))
     {
         wchar_t sz[128];
@@ -440,38 +464,40 @@ void CGraphEditor::OnConnectOk(HWND hWndDialog)
 
 } // namespace
 
-// Releasing a remote graph is a call into the process that published it,
-// and that process may be waiting for this main thread to end, or be on its
-// way out and never answer. So the main thread ends first, and the release
-// gets a little while on a thread of its own before the process ends.
+// Releasing a remote graph is a call into the process that published it.
+// That process may serve it while it waits for this main thread to end, or
+// may be waiting without serving anything, or be on its way out. So the
+// release runs on a thread of its own: the main thread gives it a moment and
+// then ends, and the process ends once the release is done or given up.
+constexpr DWORD kReleaseBeforeQuitMs = 400;
 constexpr DWORD kReleaseWaitMs = 500;
-
-DWORD WINAPI ReleaseProc(LPVOID pv)
-{
-    static_cast<IFilterGraph*>(pv)->Release();
-    return 0;
-}
 
 struct ExitHandOver
 {
     IFilterGraph* pGraph;
-    HANDLE hJoined; // set once this thread holds the apartment
+    HANDLE hJoined;   // the exit thread holds the apartment
+    HANDLE hReleased; // the graph has been let go
 };
 
+DWORD WINAPI ReleaseProc(LPVOID pv)
+{
+    auto* pHandOver = static_cast<ExitHandOver*>(pv);
+    pHandOver->pGraph->Release();
+    ::SetEvent(pHandOver->hReleased);
+    return 0;
+}
+
 // Holds the multithreaded apartment, so that the main thread's end does not
-// tear it down (and release the graph) on the main thread.
+// tear it down (and release the graph) on the main thread. The hand-over
+// lives on until the process ends.
 DWORD WINAPI ReleaseAndExitProc(LPVOID pv)
 {
-    const ExitHandOver handOver = *static_cast<ExitHandOver*>(pv);
-    const HRESULT hrCom = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    ::SetEvent(handOver.hJoined);
-    HANDLE hThread = ::CreateThread(nullptr, 0, ReleaseProc, handOver.pGraph, 0, nullptr);
+    auto* pHandOver = static_cast<ExitHandOver*>(pv);
+    ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    HANDLE hThread = ::CreateThread(nullptr, 0, ReleaseProc, pHandOver, 0, nullptr);
+    ::SetEvent(pHandOver->hJoined);
     if (hThread != nullptr)
-    {
         ::WaitForSingleObject(hThread, kReleaseWaitMs);
-        ::CloseHandle(hThread);
-    }
-    (void)hrCom;
     ::ExitProcess(0);
 }
 
@@ -479,18 +505,16 @@ DWORD WINAPI ReleaseAndExitProc(LPVOID pv)
 // process to another thread; false when that thread cannot be started.
 bool HandOverExit(IFilterGraph* pGraph, int nExit)
 {
-    ExitHandOver handOver = {pGraph, ::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    if (handOver.hJoined == nullptr)
+    static ExitHandOver s_handOver = {};
+    s_handOver = {pGraph, ::CreateEventW(nullptr, TRUE, FALSE, nullptr), ::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    if (s_handOver.hJoined == nullptr || s_handOver.hReleased == nullptr)
         return false;
-    HANDLE hThread = ::CreateThread(nullptr, 0, ReleaseAndExitProc, &handOver, 0, nullptr);
+    HANDLE hThread = ::CreateThread(nullptr, 0, ReleaseAndExitProc, &s_handOver, 0, nullptr);
     if (hThread == nullptr)
-    {
-        ::CloseHandle(handOver.hJoined);
         return false;
-    }
-    ::WaitForSingleObject(handOver.hJoined, INFINITE);
-    ::CloseHandle(handOver.hJoined);
     ::CloseHandle(hThread);
+    ::WaitForSingleObject(s_handOver.hJoined, INFINITE);
+    ::WaitForSingleObject(s_handOver.hReleased, kReleaseBeforeQuitMs);
     ::ExitThread(static_cast<DWORD>(nExit));
 }
 

@@ -269,13 +269,16 @@ bool CGraphEdit::WaitWhileHidden()
     return false;
 }
 
-// The editor is asked to end its main thread; it is never terminated.
+// The editor is asked to end its main thread; it is never terminated. While
+// it ends it lets go of the graph, which are calls into this thread: the wait
+// serves them, so that they are done before the graph is published again.
 void CGraphEdit::QuitGraphEdit()
 {
     if (m_rgPI.hThread != nullptr)
     {
         ::PostThreadMessageW(m_rgPI.dwThreadId, WM_QUIT, 0, 0);
-        ::WaitForSingleObject(m_rgPI.hThread, kQuitWaitMs);
+        DWORD dwIndex = 0;
+        ::CoWaitForMultipleHandles(0, kQuitWaitMs, 1, &m_rgPI.hThread, &dwIndex);
         ::CloseHandle(m_rgPI.hThread);
     }
     if (m_rgPI.hProcess != nullptr)
