@@ -526,3 +526,15 @@ TEST_F(ShowGraphTest, WithoutGraphSaysItCannot)
     EXPECT_EQ(L"Can't show graph\n" + SystemText(E_FAIL) + L"\nError 0x80004005", box.text);
     EXPECT_TRUE(EditorWindows().empty());
 }
+
+TEST_F(ShowGraphTest, EditorThatNeverShowsItsWindowSaysStatusOne)
+{
+    CRegistryValue path(HKEY_LOCAL_MACHINE, kGraphEditKey, L"Path");
+    path.SetText(BuildFolder() + L"\\graphedit\\graphedt-hidden.exe");
+    ASSERT_TRUE(host.Click(IDC_DEFAULT));
+    const MessageBoxView box = host.ClickForMessageBox(IDC_SHOW);
+    ASSERT_NE(nullptr, box.hWnd);
+    EXPECT_EQ(0u, box.text.rfind(L"Can't show graph\n", 0)) << box.text;
+    EXPECT_TRUE(EndsWith(box.text, L"\nError 0x1")) << box.text;
+    EXPECT_TRUE(diag.Reports().empty()) << "the editor was started and tracked";
+}
