@@ -10,63 +10,6 @@
 
 extern "C" int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int);
 
-namespace
-{
-
-// Skerry.exe lies in the folder above the tests.
-std::wstring SkerryExePath()
-{
-    wchar_t sz[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, sz, MAX_PATH);
-    std::wstring path = sz;
-    path.resize(path.find_last_of(L'\\'));
-    path.resize(path.find_last_of(L'\\'));
-    return path + L"\\Skerry.exe";
-}
-
-struct WindowSearch
-{
-    DWORD dwProcessId;
-    HWND hWnd;
-};
-
-BOOL CALLBACK FindProcessDialog(HWND hWnd, LPARAM lParam)
-{
-    auto* pSearch = reinterpret_cast<WindowSearch*>(lParam);
-    DWORD dwProcessId = 0;
-    ::GetWindowThreadProcessId(hWnd, &dwProcessId);
-    if (dwProcessId == pSearch->dwProcessId && ClassNameOf(hWnd) == L"#32770" && ::IsWindowVisible(hWnd))
-    {
-        pSearch->hWnd = hWnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// The text of a control in another process, which only the control knows.
-std::wstring ControlText(HWND hWnd)
-{
-    wchar_t sz[MAX_PATH] = {};
-    ::SendMessageW(hWnd, WM_GETTEXT, MAX_PATH, reinterpret_cast<LPARAM>(sz));
-    return sz;
-}
-
-HWND WaitForProcessDialog(DWORD dwProcessId, DWORD dwTimeoutMs)
-{
-    const DWORD dwStart = ::GetTickCount();
-    do
-    {
-        WindowSearch search = {dwProcessId, nullptr};
-        ::EnumWindows(FindProcessDialog, reinterpret_cast<LPARAM>(&search));
-        if (search.hWnd != nullptr)
-            return search.hWnd;
-        ::Sleep(20);
-    } while (::GetTickCount() - dwStart < dwTimeoutMs);
-    return nullptr;
-}
-
-} // namespace
-
 TEST(EntryTest, ComAlreadyInitialisedEndsWithItsStatusAndNoDialog)
 {
     CDiagnosticsRecorder diag;
@@ -90,7 +33,7 @@ TEST(EntryTest, RealProgramExitsWithZeroHoweverItIsClosed)
         {"IDCANCEL", WM_COMMAND, IDCANCEL},
         {"close box", WM_SYSCOMMAND, SC_CLOSE},
     };
-    const std::wstring exe = SkerryExePath();
+    const std::wstring exe = BuildFolder() + L"\\Skerry.exe";
     for (const auto& c : kCases)
     {
         SCOPED_TRACE(c.pszHow);

@@ -140,17 +140,6 @@ private:
     std::optional<std::vector<BYTE>> m_saved;
 };
 
-// The build's folder, one above the tests.
-std::wstring BuildFolder()
-{
-    wchar_t sz[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, sz, MAX_PATH);
-    std::wstring path = sz;
-    path.resize(path.find_last_of(L'\\'));
-    path.resize(path.find_last_of(L'\\'));
-    return path;
-}
-
 std::wstring ProcessImage(HANDLE hProcess)
 {
     wchar_t sz[MAX_PATH] = {};

@@ -392,13 +392,17 @@ TEST_F(StreamingTest, PositionBarSeeksWhilePlayingAndWhilePaused)
         ASSERT_TRUE(host.Click(IDC_PLAY));
         ASSERT_TRUE(WaitForPosition(300, 3000));
         if (bPaused)
+        {
             ASSERT_TRUE(host.Click(IDC_PAUSE));
+        }
 
         Scroll(IDC_POSITION, SB_THUMBPOSITION, 900);
         EXPECT_TRUE(WaitForPosition(9000, 1000)) << "the position jumps to 9 s";
         EXPECT_NEAR(900, SelectionEnd(), 10);
         if (bPaused)
+        {
             ASSERT_TRUE(host.Click(IDC_PLAY));
+        }
         ExpectTheEnd(3000);
         ExpectCompleteStreams(10 * kUnitsPerSecond, 1);
         EXPECT_EQ(9 * kUnitsPerSecond, Statistics(0).rtSegmentStart);
@@ -471,65 +475,24 @@ TEST_F(StreamingTest, ClosingWhilePlayingReleasesTheFiltersAndTheirThreads)
 // ---------------------------------------------------------------------------
 // The console as a program of its own
 
-namespace
-{
-
-std::wstring SkerryExePath()
-{
-    wchar_t sz[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, sz, MAX_PATH);
-    std::wstring path = sz;
-    path.resize(path.find_last_of(L'\\'));
-    path.resize(path.find_last_of(L'\\'));
-    return path + L"\\Skerry.exe";
-}
-
-struct ProcessWindowSearch
-{
-    DWORD dwProcessId;
-    HWND hWnd;
-};
-
-BOOL CALLBACK FindProcessDialog(HWND hWnd, LPARAM lParam)
-{
-    auto* pSearch = reinterpret_cast<ProcessWindowSearch*>(lParam);
-    DWORD dwProcessId = 0;
-    ::GetWindowThreadProcessId(hWnd, &dwProcessId);
-    if (dwProcessId != pSearch->dwProcessId || ClassNameOf(hWnd) != L"#32770" || !::IsWindowVisible(hWnd))
-        return TRUE;
-    pSearch->hWnd = hWnd;
-    return FALSE;
-}
-
-// The text of a control in another process, which only the control knows.
-std::wstring RemoteText(HWND hWnd)
-{
-    wchar_t sz[128] = {};
-    ::SendMessageW(hWnd, WM_GETTEXT, 128, reinterpret_cast<LPARAM>(sz));
-    return sz;
-}
-
-} // namespace
-
 TEST(RealConsoleTest, StreamsTheDefaultGraphAndExitsWithZeroWhilePlaying)
 {
-    const std::wstring exe = SkerryExePath();
+    const std::wstring exe = BuildFolder() + L"\\Skerry.exe";
     std::wstring commandLine = L"\"" + exe + L"\"";
     STARTUPINFOW si = {sizeof(si)};
     PROCESS_INFORMATION pi = {};
     ASSERT_TRUE(::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-    ProcessWindowSearch search = {pi.dwProcessId, nullptr};
-    WaitUntil([&] { return !::EnumWindows(FindProcessDialog, reinterpret_cast<LPARAM>(&search)); }, 10000);
-    EXPECT_NE(nullptr, search.hWnd);
-    if (search.hWnd != nullptr)
+    const HWND hWndDialog = WaitForProcessDialog(pi.dwProcessId, 10000);
+    EXPECT_NE(nullptr, hWndDialog);
+    if (hWndDialog != nullptr)
     {
-        const HWND hWndProgress = ::GetDlgItem(search.hWnd, IDC_PROGRESS);
+        const HWND hWndProgress = ::GetDlgItem(hWndDialog, IDC_PROGRESS);
         for (int nID : {IDC_DEFAULT, IDC_PLAY})
-            ::SendMessageW(search.hWnd, WM_COMMAND, MAKEWPARAM(nID, BN_CLICKED), 0);
-        EXPECT_EQ(L"Skerry", WindowText(search.hWnd));
-        EXPECT_TRUE(WaitUntil([&] { return ParseProgress(RemoteText(hWndProgress)).nPositionMs >= 500; }, 5000))
-            << "the console plays: " << std::string(RemoteText(hWndProgress).begin(), RemoteText(hWndProgress).end());
-        ::PostMessageW(search.hWnd, WM_COMMAND, IDCANCEL, 0);
+            ::SendMessageW(hWndDialog, WM_COMMAND, MAKEWPARAM(nID, BN_CLICKED), 0);
+        EXPECT_EQ(L"Skerry", WindowText(hWndDialog));
+        EXPECT_TRUE(WaitUntil([&] { return ParseProgress(ControlText(hWndProgress)).nPositionMs >= 500; }, 5000))
+            << "the console plays: " << std::string(ControlText(hWndProgress).begin(), ControlText(hWndProgress).end());
+        ::PostMessageW(hWndDialog, WM_COMMAND, IDCANCEL, 0);
     }
     EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(pi.hProcess, 10000));
     DWORD dwExit = STILL_ACTIVE;

@@ -7,6 +7,16 @@
 #include <cwchar>
 #include <vector>
 
+std::wstring BuildFolder()
+{
+    wchar_t sz[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, sz, MAX_PATH);
+    std::wstring path = sz;
+    path.resize(path.find_last_of(L'\\'));
+    path.resize(path.find_last_of(L'\\'));
+    return path;
+}
+
 std::wstring SystemText(HRESULT hr)
 {
     wchar_t sz[1024] = {};

@@ -5,6 +5,9 @@
 
 #include <string>
 
+// The build's folder (Skerry.exe, graphedit\...), one above the tests.
+std::wstring BuildFolder();
+
 // The system's description of a status, as FormatMessageW gives it.
 std::wstring SystemText(HRESULT hr);
 // "Error 0x" and the status in upper-case hexadecimal.

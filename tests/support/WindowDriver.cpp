@@ -42,7 +42,45 @@ BOOL CALLBACK ReadBoxChildProc(HWND hWnd, LPARAM lParam)
     return TRUE;
 }
 
+struct ProcessWindowSearch
+{
+    DWORD dwProcessId;
+    HWND hWnd;
+};
+
+BOOL CALLBACK FindProcessDialogProc(HWND hWnd, LPARAM lParam)
+{
+    auto* pSearch = reinterpret_cast<ProcessWindowSearch*>(lParam);
+    DWORD dwProcessId = 0;
+    ::GetWindowThreadProcessId(hWnd, &dwProcessId);
+    if (dwProcessId != pSearch->dwProcessId || ClassNameOf(hWnd) != L"#32770" || !::IsWindowVisible(hWnd))
+        return TRUE;
+    pSearch->hWnd = hWnd;
+    return FALSE;
+}
+
 } // namespace
+
+HWND WaitForProcessDialog(DWORD dwProcessId, DWORD dwTimeoutMs)
+{
+    const DWORD dwStart = ::GetTickCount();
+    do
+    {
+        ProcessWindowSearch search = {dwProcessId, nullptr};
+        ::EnumWindows(FindProcessDialogProc, reinterpret_cast<LPARAM>(&search));
+        if (search.hWnd != nullptr)
+            return search.hWnd;
+        ::Sleep(20);
+    } while (::GetTickCount() - dwStart < dwTimeoutMs);
+    return nullptr;
+}
+
+std::wstring ControlText(HWND hWnd)
+{
+    wchar_t sz[MAX_PATH] = {};
+    ::SendMessageW(hWnd, WM_GETTEXT, MAX_PATH, reinterpret_cast<LPARAM>(sz));
+    return sz;
+}
 
 std::wstring WindowText(HWND hWnd)
 {

@@ -31,7 +31,14 @@ HWND WaitForThreadDialog(DWORD dwThreadId, HWND hWndExcept, DWORD dwTimeoutMs);
 // Closes a message box as its OK button does.
 void DismissMessageBox(HWND hWndBox);
 
+// The first visible dialog window of a process within dwTimeoutMs; null when
+// none appears.
+HWND WaitForProcessDialog(DWORD dwProcessId, DWORD dwTimeoutMs);
+
 std::wstring WindowText(HWND hWnd);
+// The text of a control, also one in another process, which only the control
+// itself knows.
+std::wstring ControlText(HWND hWnd);
 std::wstring ClassNameOf(HWND hWnd);
 
 // Runs a CMainDialog modally on its own COM thread, as the entry does.
