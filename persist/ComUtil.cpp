@@ -121,3 +121,29 @@ bool IsSameObject(IUnknown* pA, IUnknown* pB)
     pB->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&spB));
     return spA.p != nullptr && spA.p == spB.p;
 }
+
+HRESULT FilterPins(IBaseFilter* pFilter, std::vector<FilterPin>& pins)
+{
+    pins.clear();
+    CComPtr<IEnumPins> spEnum;
+    HRESULT hr = pFilter->EnumPins(&spEnum);
+    if (FAILED(hr))
+        return hr;
+    if (!spEnum)
+        return E_POINTER;
+    for (;;)
+    {
+        FilterPin pin;
+        ULONG cFetched = 0; // a proxy needs the count's address
+        hr = spEnum->Next(1, &pin.spPin, &cFetched);
+        if (FAILED(hr))
+            return hr;
+        if (hr != S_OK || !pin.spPin)
+            return S_OK;
+        if (FAILED(pin.spPin->QueryDirection(&pin.eDirection)))
+            continue;
+        if (pin.spPin->ConnectedTo(&pin.spPeer) != S_OK)
+            pin.spPeer.Release();
+        pins.push_back(pin);
+    }
+}

@@ -17,6 +17,18 @@ GUID FromFileGuid(const grf::Guid& guid);
 std::u16string ToFileText(const wchar_t* psz);
 std::wstring FromFileText(const std::u16string& text);
 
+// One pin of a filter: its direction and the pin it is connected to.
+struct FilterPin
+{
+    CComPtr<IPin> spPin;
+    PIN_DIRECTION eDirection = PINDIR_INPUT;
+    CComPtr<IPin> spPeer; // null when the pin is free
+};
+
+// The pins of a filter in enumeration order; pins that cannot tell their
+// direction are left out.
+HRESULT FilterPins(IBaseFilter* pFilter, std::vector<FilterPin>& pins);
+
 // Owns a string the callee allocated with CoTaskMemAlloc.
 class CCoTaskString
 {

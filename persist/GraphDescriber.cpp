@@ -126,25 +126,16 @@ HRESULT CGraphDescriber::SortUpstreamFirst()
 // The filters that feed the input pins of one filter, as indexes.
 HRESULT CGraphDescriber::UpstreamOf(IBaseFilter* pFilter, std::vector<size_t>& upstream) const
 {
-    CComPtr<IEnumPins> spEnum;
-    HRESULT hr = pFilter->EnumPins(&spEnum);
+    std::vector<FilterPin> pins;
+    HRESULT hr = FilterPins(pFilter, pins);
     if (FAILED(hr))
         return hr;
-    for (;;)
+    for (const FilterPin& pin : pins)
     {
-        CComPtr<IPin> spPin;
-        hr = spEnum->Next(1, &spPin, nullptr);
-        if (FAILED(hr))
-            return hr;
-        if (hr != S_OK || !spPin)
-            return S_OK;
-        PIN_DIRECTION eDirection = PINDIR_OUTPUT;
-        CComPtr<IPin> spPeer;
-        if (FAILED(spPin->QueryDirection(&eDirection)) || eDirection != PINDIR_INPUT ||
-            spPin->ConnectedTo(&spPeer) != S_OK || !spPeer)
+        if (pin.eDirection != PINDIR_INPUT || !pin.spPeer)
             continue;
         PIN_INFO info = {};
-        hr = spPeer->QueryPinInfo(&info);
+        hr = pin.spPeer->QueryPinInfo(&info);
         if (FAILED(hr))
             return hr;
         CComPtr<IBaseFilter> spPeerFilter;
@@ -153,6 +144,7 @@ HRESULT CGraphDescriber::UpstreamOf(IBaseFilter* pFilter, std::vector<size_t>& u
         if (index < m_filters.size())
             upstream.push_back(index);
     }
+    return S_OK;
 }
 
 HRESULT CGraphDescriber::DescribeFilter(IBaseFilter* pFilter, grf::Filter& filter) const
@@ -213,29 +205,21 @@ HRESULT CGraphDescriber::DescribePrivateData(IBaseFilter* pFilter, std::vector<u
 HRESULT CGraphDescriber::DescribeConnections(uint32_t id, IBaseFilter* pFilter,
                                              std::vector<grf::Connection>& connections) const
 {
-    CComPtr<IEnumPins> spEnum;
-    HRESULT hr = pFilter->EnumPins(&spEnum);
+    std::vector<FilterPin> pins;
+    HRESULT hr = FilterPins(pFilter, pins);
     if (FAILED(hr))
         return hr;
-    for (;;)
+    for (const FilterPin& pin : pins)
     {
-        CComPtr<IPin> spPin;
-        hr = spEnum->Next(1, &spPin, nullptr);
-        if (FAILED(hr))
-            return hr;
-        if (hr != S_OK || !spPin)
-            return S_OK;
-        PIN_DIRECTION eDirection = PINDIR_INPUT;
-        CComPtr<IPin> spPeer;
-        if (FAILED(spPin->QueryDirection(&eDirection)) || eDirection != PINDIR_OUTPUT ||
-            spPin->ConnectedTo(&spPeer) != S_OK || !spPeer)
+        if (pin.eDirection != PINDIR_OUTPUT || !pin.spPeer)
             continue;
         grf::Connection connection;
-        hr = DescribeConnection(id, spPin, spPeer, connection);
+        hr = DescribeConnection(id, pin.spPin, pin.spPeer, connection);
         if (FAILED(hr))
             return hr;
         connections.push_back(std::move(connection));
     }
+    return S_OK;
 }
 
 HRESULT CGraphDescriber::DescribeConnection(uint32_t id, IPin* pOut, IPin* pIn, grf::Connection& connection) const

@@ -28,7 +28,7 @@ namespace
 constexpr wchar_t kGraphStream[] = L"ActiveMovieGraph";
 constexpr size_t kcbMaxGraph = 64 * 1024 * 1024;
 
-struct FilterSpec
+struct NamedFilter
 {
     CLSID clsid = GUID_NULL;
     std::wstring name;
@@ -68,7 +68,7 @@ int Fail(const char* pszWhat, HRESULT hr)
 }
 
 // "Name" or "{clsid}", optionally "=Name in the graph".
-bool ParseFilterSpec(const std::wstring& arg, FilterSpec& spec)
+bool ParseNamedFilter(const std::wstring& arg, NamedFilter& named)
 {
     const size_t eq = arg.find(L'=');
     const std::wstring kind = arg.substr(0, eq);
@@ -76,43 +76,33 @@ bool ParseFilterSpec(const std::wstring& arg, FilterSpec& spec)
     {
         if (kind == known.pszName)
         {
-            spec.clsid = *known.pClsid;
-            spec.name = known.pszName;
+            named.clsid = *known.pClsid;
+            named.name = known.pszName;
         }
     }
     grf::Guid guid;
-    if (spec.name.empty())
+    if (named.name.empty())
     {
         if (!grf::ParseGuid(ToFileText(kind.c_str()), guid))
             return false;
-        spec.clsid = FromFileGuid(guid);
-        spec.name = kind;
+        named.clsid = FromFileGuid(guid);
+        named.name = kind;
     }
     if (eq != std::wstring::npos)
-        spec.name = arg.substr(eq + 1);
-    return !spec.name.empty();
+        named.name = arg.substr(eq + 1);
+    return !named.name.empty();
 }
 
 HRESULT FreePins(IBaseFilter* pFilter, PIN_DIRECTION eWanted, std::vector<CComPtr<IPin>>& pins)
 {
-    CComPtr<IEnumPins> spEnum;
-    HRESULT hr = pFilter->EnumPins(&spEnum);
-    if (FAILED(hr))
-        return hr;
-    for (;;)
+    std::vector<FilterPin> all;
+    const HRESULT hr = FilterPins(pFilter, all);
+    for (const FilterPin& pin : all)
     {
-        CComPtr<IPin> spPin;
-        hr = spEnum->Next(1, &spPin, nullptr);
-        if (FAILED(hr))
-            return hr;
-        if (hr != S_OK || !spPin)
-            return S_OK;
-        PIN_DIRECTION eDirection = PINDIR_INPUT;
-        CComPtr<IPin> spPeer;
-        if (SUCCEEDED(spPin->QueryDirection(&eDirection)) && eDirection == eWanted &&
-            spPin->ConnectedTo(&spPeer) != S_OK)
-            pins.push_back(spPin);
+        if (pin.eDirection == eWanted && !pin.spPeer)
+            pins.push_back(pin.spPin);
     }
+    return hr;
 }
 
 // Each free input pin of a filter takes the first free output pin of the
@@ -147,16 +137,16 @@ HRESULT ConnectToEarlier(IGraphBuilder* pGraph, const std::vector<CComPtr<IBaseF
     return S_OK;
 }
 
-HRESULT BuildGraph(IGraphBuilder* pGraph, const std::vector<FilterSpec>& specs)
+HRESULT BuildGraph(IGraphBuilder* pGraph, const std::vector<NamedFilter>& choices)
 {
     std::vector<CComPtr<IBaseFilter>> filters;
-    for (const FilterSpec& spec : specs)
+    for (const NamedFilter& named : choices)
     {
         CComPtr<IBaseFilter> spFilter;
-        HRESULT hr = spFilter.CoCreateInstance(spec.clsid, nullptr, CLSCTX_INPROC_SERVER);
+        HRESULT hr = spFilter.CoCreateInstance(named.clsid, nullptr, CLSCTX_INPROC_SERVER);
         if (FAILED(hr))
             return hr;
-        hr = pGraph->AddFilter(spFilter, spec.name.c_str());
+        hr = pGraph->AddFilter(spFilter, named.name.c_str());
         if (FAILED(hr))
             return hr;
         filters.push_back(spFilter);
@@ -192,13 +182,13 @@ HRESULT SaveGraph(IGraphBuilder* pGraph, const wchar_t* pszFile)
     return spStorage->Commit(STGC_DEFAULT);
 }
 
-int Save(const wchar_t* pszFile, const std::vector<FilterSpec>& specs)
+int Save(const wchar_t* pszFile, const std::vector<NamedFilter>& choices)
 {
     CComPtr<IGraphBuilder> spGraph;
     HRESULT hr = spGraph.CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER);
     if (FAILED(hr))
         return Fail("creating the graph manager", hr);
-    hr = BuildGraph(spGraph, specs);
+    hr = BuildGraph(spGraph, choices);
     if (FAILED(hr))
         return Fail("building the graph", hr);
     hr = SaveGraph(spGraph, pszFile);
@@ -323,23 +313,23 @@ int Run(int argc, wchar_t** argv)
         return List(pszFile);
     if (command == L"export" && argc == 4)
         return Export(pszFile, argv[3]);
-    std::vector<FilterSpec> specs;
+    std::vector<NamedFilter> choices;
     if (command == L"default" && argc == 3)
     {
         for (const KnownFilter& known : kKnownFilters)
-            specs.push_back({*known.pClsid, known.pszName});
-        return Save(pszFile, specs);
+            choices.push_back({*known.pClsid, known.pszName});
+        return Save(pszFile, choices);
     }
     if (command != L"save" || argc < 4)
         return Usage();
     for (int i = 3; i < argc; ++i)
     {
-        FilterSpec spec;
-        if (!ParseFilterSpec(argv[i], spec))
+        NamedFilter named;
+        if (!ParseNamedFilter(argv[i], named))
             return Usage();
-        specs.push_back(spec);
+        choices.push_back(named);
     }
-    return Save(pszFile, specs);
+    return Save(pszFile, choices);
 }
 
 } // namespace
