@@ -293,7 +293,7 @@ protected:
         m_spGraph.CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER);
         m_dir = MakeTempFolder(L"editor");
         // An editor that starts but never shows: the lookup is all that runs.
-        const std::wstring hidden = BuildFolder() + L"\\graphedit\\graphedt-hidden.exe";
+        const std::wstring hidden = BuildFolder() + L"\\testbed\\graphedit\\graphedt-hidden.exe";
         ::CopyFileW(hidden.c_str(), (m_dir + L"\\graphedt.exe").c_str(), FALSE);
         ::CopyFileW(hidden.c_str(), (m_dir + L"\\other.exe").c_str(), FALSE);
     }
@@ -519,7 +519,7 @@ TEST_F(ShowGraphTest, WithoutGraphSaysItCannot)
 TEST_F(ShowGraphTest, EditorThatNeverShowsItsWindowSaysStatusOne)
 {
     CRegistryValue path(HKEY_LOCAL_MACHINE, kGraphEditKey, L"Path");
-    path.SetText(BuildFolder() + L"\\graphedit\\graphedt-hidden.exe");
+    path.SetText(BuildFolder() + L"\\testbed\\graphedit\\graphedt-hidden.exe");
     ASSERT_TRUE(host.Click(IDC_DEFAULT));
     const MessageBoxView box = host.ClickForMessageBox(IDC_SHOW);
     ASSERT_NE(nullptr, box.hWnd);

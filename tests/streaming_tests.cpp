@@ -810,7 +810,7 @@ TEST_F(FilterContractTest, EveryClassIsRegisteredAsAnInprocServerOfTheDll)
                                                 RRF_RT_REG_SZ, nullptr, sz, &cb));
         EXPECT_STREQ(L"Both", sz);
         const std::wstring path = RegisteredServer(c.clsid);
-        EXPECT_TRUE(EndsWith(path, L"\\filters\\VelkFilters.dll")) << std::string(path.begin(), path.end());
+        EXPECT_TRUE(EndsWith(path, L"\\testbed\\filters\\VelkFilters.dll")) << std::string(path.begin(), path.end());
         EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(path.c_str()));
     }
 }
