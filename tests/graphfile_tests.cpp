@@ -376,17 +376,17 @@ TEST_F(ConsoleGraphFileTest, DefaultPathBuildsNamesTheServerAndPlaysToTheEnd)
     EXPECT_EQ(L"Test for " + InstalledServerCaption(), host.Title());
     ExpectPlaybackEnabled();
 
-    // The short stream, so that the end comes soon.
-    CComPtr<IGraphBuilder> spGraph = CGraphAccess::Manager(CMainDialogAccess::Graph(host.Object()));
-    ASSERT_TRUE(spGraph != nullptr);
-    CComPtr<IBaseFilter> spGenerator;
-    ASSERT_EQ(S_OK, spGraph->FindFilterByName(VELK_NAME_VIDEO_GENERATOR, &spGenerator));
-    CComPtr<IVelkVideoGenerator> spMode;
-    ASSERT_EQ(S_OK, spGenerator->QueryInterface(IID_IVelkVideoGenerator, reinterpret_cast<void**>(&spMode)));
-    ASSERT_EQ(S_OK, spMode->SetMode(VelkModeShortStream));
-    spMode.Release();
-    spGenerator.Release();
-    spGraph.Release();
+    // The short stream, so that the end comes soon; set on the dialog's
+    // thread, where the graph lives.
+    ASSERT_EQ(S_OK, host.OnDialogThread([&] {
+        IGraphBuilder* pGraph = CGraphAccess::Manager(CMainDialogAccess::Graph(host.Object()));
+        CComPtr<IBaseFilter> spGenerator;
+        HRESULT hr = pGraph != nullptr ? pGraph->FindFilterByName(VELK_NAME_VIDEO_GENERATOR, &spGenerator) : E_POINTER;
+        CComPtr<IVelkVideoGenerator> spMode;
+        if (SUCCEEDED(hr))
+            hr = spGenerator->QueryInterface(IID_IVelkVideoGenerator, reinterpret_cast<void**>(&spMode));
+        return SUCCEEDED(hr) ? spMode->SetMode(VelkModeShortStream) : hr;
+    }));
 
     ASSERT_TRUE(host.Click(IDC_PLAY)) << "a message box after Play";
     const HWND hWndBox = host.WaitForMessageBox(15000);

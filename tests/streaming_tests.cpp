@@ -150,14 +150,34 @@ LONGLONG AudioBuffersUpTo(REFERENCE_TIME rtStop)
     return FramesUpTo(rtStop, 1024 * kUnitsPerSecond, 48000);
 }
 
+// A filter of the graph by its name; null when there is none.
+CComPtr<IBaseFilter> FilterNamed(IGraphBuilder* pGraph, LPCWSTR pszName)
+{
+    CComPtr<IBaseFilter> spFilter;
+    if (pGraph != nullptr)
+        pGraph->FindFilterByName(pszName, &spFilter);
+    return spFilter;
+}
+
+// An interface of the named filter, by its id; null when either is missing.
+template <class I>
+CComPtr<I> FilterInterface(IGraphBuilder* pGraph, LPCWSTR pszName, REFIID riid)
+{
+    CComPtr<I> sp;
+    if (CComPtr<IBaseFilter> spFilter = FilterNamed(pGraph, pszName))
+        spFilter->QueryInterface(riid, reinterpret_cast<void**>(&sp));
+    return sp;
+}
+
 class StreamingTest : public ::testing::Test
 {
 protected:
-    void TearDown() override
+    // Runs fn with the console's graph manager on the dialog's thread: the
+    // graph and its filters belong to the dialog's apartment.
+    template <class F>
+    auto OnGraph(F fn) -> decltype(fn(static_cast<IGraphBuilder*>(nullptr)))
     {
-        m_spGenerator.Release();
-        m_spServer.Release();
-        m_spGraph.Release();
+        return host.OnDialogThread([&] { return fn(CGraphAccess::Manager(CMainDialogAccess::Graph(host.Object()))); });
     }
 
     // "Default graph", which must show no message box.
@@ -165,20 +185,18 @@ protected:
     {
         ASSERT_TRUE(host.Click(IDC_DEFAULT));
         ASSERT_EQ(nullptr, host.WaitForMessageBox(0)) << "a message box after Default graph";
-        m_spGenerator.Release();
-        m_spServer.Release();
-        // The dialog thread now waits for messages; its graph stays as it is.
-        m_spGraph = CGraphAccess::Manager(CMainDialogAccess::Graph(host.Object()));
-        ASSERT_TRUE(m_spGraph != nullptr);
-        ASSERT_EQ(S_OK, m_spGraph->FindFilterByName(VELK_NAME_VIDEO_GENERATOR, &m_spGenerator));
-        ASSERT_EQ(S_OK, m_spGraph->FindFilterByName(VELK_NAME_RTMP_SERVER, &m_spServer));
+        ASSERT_TRUE(OnGraph([](IGraphBuilder* pGraph) {
+            return FilterNamed(pGraph, VELK_NAME_VIDEO_GENERATOR) && FilterNamed(pGraph, VELK_NAME_RTMP_SERVER);
+        })) << "the graph holds the generator and the server";
     }
 
     void SelectShortStream()
     {
-        CComPtr<IVelkVideoGenerator> spGen;
-        ASSERT_EQ(S_OK, m_spGenerator->QueryInterface(IID_IVelkVideoGenerator, reinterpret_cast<void**>(&spGen)));
-        ASSERT_EQ(S_OK, spGen->SetMode(VelkModeShortStream));
+        ASSERT_EQ(S_OK, OnGraph([](IGraphBuilder* pGraph) {
+                      auto spGen = FilterInterface<IVelkVideoGenerator>(pGraph, VELK_NAME_VIDEO_GENERATOR,
+                                                                        IID_IVelkVideoGenerator);
+                      return spGen ? spGen->SetMode(VelkModeShortStream) : E_NOINTERFACE;
+                  }));
     }
 
     Progress ReadProgress() const { return ParseProgress(host.ItemText(IDC_PROGRESS)); }
@@ -211,26 +229,22 @@ protected:
     VelkInputStatistics Statistics(LONG nInput)
     {
         VelkInputStatistics stats = {};
-        CComPtr<IVelkRtmpServerStatistics> spStats;
-        EXPECT_EQ(S_OK,
-                  m_spServer->QueryInterface(IID_IVelkRtmpServerStatistics, reinterpret_cast<void**>(&spStats)));
-        if (spStats)
-        {
-            EXPECT_EQ(S_OK, spStats->GetInputStatistics(nInput, &stats));
-        }
+        EXPECT_EQ(S_OK, OnGraph([&](IGraphBuilder* pGraph) {
+                      auto spStats = FilterInterface<IVelkRtmpServerStatistics>(pGraph, VELK_NAME_RTMP_SERVER,
+                                                                                IID_IVelkRtmpServerStatistics);
+                      return spStats ? spStats->GetInputStatistics(nInput, &stats) : E_NOINTERFACE;
+                  }));
         return stats;
     }
 
     LONGLONG Delivered(LONG eStream)
     {
         LONGLONG cSamples = -1;
-        CComPtr<IVelkGeneratorStatistics> spStats;
-        EXPECT_EQ(S_OK,
-                  m_spGenerator->QueryInterface(IID_IVelkGeneratorStatistics, reinterpret_cast<void**>(&spStats)));
-        if (spStats)
-        {
-            EXPECT_EQ(S_OK, spStats->GetDeliveredSamples(eStream, &cSamples));
-        }
+        EXPECT_EQ(S_OK, OnGraph([&](IGraphBuilder* pGraph) {
+                      auto spStats = FilterInterface<IVelkGeneratorStatistics>(pGraph, VELK_NAME_VIDEO_GENERATOR,
+                                                                               IID_IVelkGeneratorStatistics);
+                      return spStats ? spStats->GetDeliveredSamples(eStream, &cSamples) : E_NOINTERFACE;
+                  }));
         return cSamples;
     }
 
@@ -257,9 +271,6 @@ protected:
     CMultiThreadedApartment m_apartment;
     CDiagnosticsRecorder diag;
     CDialogHost host;
-    CComPtr<IGraphBuilder> m_spGraph;
-    CComPtr<IBaseFilter> m_spGenerator;
-    CComPtr<IBaseFilter> m_spServer;
 };
 
 // The pins of a filter in one direction, in enumeration order.
@@ -306,23 +317,46 @@ TEST_F(StreamingTest, DefaultGraphHoldsTheFourFiltersConnectedInOrder)
         {VELK_NAME_AAC_ENCODER, 0, VELK_NAME_RTMP_SERVER, 1,
          {0x000000ff, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}}},
     };
+    // What one connection is, read on the dialog's thread.
+    struct Connection
+    {
+        bool bPins = false;
+        HRESULT hrConnectedTo = E_FAIL;
+        bool bPeerIsTheInput = false;
+        HRESULT hrMediaType = E_FAIL;
+        GUID subtype = GUID_NULL;
+    };
     for (const auto& c : kConnections)
     {
         SCOPED_TRACE(std::wstring(c.pszUpstream) + L" -> " + c.pszDownstream);
-        CComPtr<IBaseFilter> spUp;
-        CComPtr<IBaseFilter> spDown;
-        ASSERT_EQ(S_OK, m_spGraph->FindFilterByName(c.pszUpstream, &spUp));
-        ASSERT_EQ(S_OK, m_spGraph->FindFilterByName(c.pszDownstream, &spDown));
-        CComPtr<IPin> spOut = PinOf(spUp, PINDIR_OUTPUT, c.nOutput);
-        CComPtr<IPin> spIn = PinOf(spDown, PINDIR_INPUT, c.nInput);
-        ASSERT_TRUE(spOut != nullptr && spIn != nullptr);
-        CComPtr<IPin> spPeer;
-        ASSERT_EQ(S_OK, spOut->ConnectedTo(&spPeer));
-        EXPECT_TRUE(spPeer == spIn);
-        AM_MEDIA_TYPE mt = {};
-        ASSERT_EQ(S_OK, spOut->ConnectionMediaType(&mt));
-        EXPECT_TRUE(IsEqualGUID(c.subtype, mt.subtype));
-        ::CoTaskMemFree(mt.pbFormat);
+        const Connection seen = OnGraph([&](IGraphBuilder* pGraph) {
+            Connection connection;
+            CComPtr<IBaseFilter> spUp = FilterNamed(pGraph, c.pszUpstream);
+            CComPtr<IBaseFilter> spDown = FilterNamed(pGraph, c.pszDownstream);
+            CComPtr<IPin> spOut = spUp ? PinOf(spUp, PINDIR_OUTPUT, c.nOutput) : nullptr;
+            CComPtr<IPin> spIn = spDown ? PinOf(spDown, PINDIR_INPUT, c.nInput) : nullptr;
+            connection.bPins = spOut && spIn;
+            if (!connection.bPins)
+                return connection;
+            CComPtr<IPin> spPeer;
+            connection.hrConnectedTo = spOut->ConnectedTo(&spPeer);
+            connection.bPeerIsTheInput = spPeer == spIn;
+            AM_MEDIA_TYPE mt = {};
+            connection.hrMediaType = spOut->ConnectionMediaType(&mt);
+            if (SUCCEEDED(connection.hrMediaType))
+            {
+                connection.subtype = mt.subtype;
+                ::CoTaskMemFree(mt.pbFormat);
+                if (mt.pUnk != nullptr)
+                    mt.pUnk->Release();
+            }
+            return connection;
+        });
+        ASSERT_TRUE(seen.bPins);
+        EXPECT_EQ(S_OK, seen.hrConnectedTo);
+        EXPECT_TRUE(seen.bPeerIsTheInput);
+        EXPECT_EQ(S_OK, seen.hrMediaType);
+        EXPECT_TRUE(IsEqualGUID(c.subtype, seen.subtype));
     }
 }
 
@@ -453,10 +487,6 @@ TEST_F(StreamingTest, ClosingWhilePlayingReleasesTheFiltersAndTheirThreads)
     BuildDefaultGraph();
     ASSERT_TRUE(host.Click(IDC_PLAY));
     ASSERT_TRUE(WaitForPosition(300, 3000));
-    m_spGenerator.Release();
-    m_spServer.Release();
-    m_spGraph.Release();
-
     EXPECT_EQ(IDCANCEL, host.CloseWith(WM_COMMAND, IDCANCEL, 0));
     // Wine keeps one thread of its own once a graph has run, so
     // the count comes back to where it was although the dialog's thread has

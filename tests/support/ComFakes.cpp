@@ -61,9 +61,9 @@ STDMETHODIMP CFakeEnum<IEnum, IItem>::Next(ULONG cItems, IItem** ppItems, ULONG*
     HRESULT hr = S_OK;
     while (cFetched < cItems)
     {
-        if (!m_bFailed && m_nNext == m_failure.nAt)
+        if (m_cFailed < m_failure.cTimes && m_nNext == m_failure.nAt)
         {
-            m_bFailed = true;
+            ++m_cFailed;
             if (m_failure.bWithItem && m_nNext < m_items.size())
             {
                 ppItems[cFetched] = m_items[m_nNext++];
@@ -109,7 +109,7 @@ STDMETHODIMP CFakeEnum<IEnum, IItem>::Clone(IEnum** ppEnum)
         return E_POINTER;
     auto* pClone = new CFakeEnum(m_spOwner, m_items, m_failure);
     pClone->m_nNext = m_nNext;
-    pClone->m_bFailed = m_bFailed;
+    pClone->m_cFailed = m_cFailed;
     *ppEnum = pClone;
     return S_OK;
 }
@@ -122,14 +122,34 @@ template class CFakeEnum<IEnumFilters, IBaseFilter>;
 
 void CFakeSeeking::SetDurationAnswer(HRESULT hr, std::optional<LONGLONG> llDuration)
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_hrDuration = hr;
     m_llDuration = llDuration;
 }
 
 void CFakeSeeking::SetCurrentPositionAnswer(HRESULT hr, std::optional<LONGLONG> llPosition)
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_hrCurrentPosition = hr;
     m_llCurrentPosition = llPosition;
+}
+
+void CFakeSeeking::SetPositionsResult(HRESULT hr)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_hrSetPositions = hr;
+}
+
+std::vector<CFakeSeeking::Positions> CFakeSeeking::SetPositionsCalls() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_setPositionsCalls;
+}
+
+ULONG CFakeSeeking::GetDurationCalls() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_cGetDuration;
 }
 
 STDMETHODIMP CFakeSeeking::GetCapabilities(DWORD* pCapabilities)
@@ -178,6 +198,7 @@ STDMETHODIMP CFakeSeeking::SetTimeFormat(const GUID* pFormat)
 
 STDMETHODIMP CFakeSeeking::GetDuration(LONGLONG* pDuration)
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     ++m_cGetDuration;
     if (pDuration == nullptr)
         return E_POINTER;
@@ -188,6 +209,7 @@ STDMETHODIMP CFakeSeeking::GetDuration(LONGLONG* pDuration)
 
 STDMETHODIMP CFakeSeeking::GetStopPosition(LONGLONG* pStop)
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (pStop == nullptr)
         return E_POINTER;
     *pStop = m_llDuration.value_or(0);
@@ -196,6 +218,7 @@ STDMETHODIMP CFakeSeeking::GetStopPosition(LONGLONG* pStop)
 
 STDMETHODIMP CFakeSeeking::GetCurrentPosition(LONGLONG* pCurrent)
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (pCurrent == nullptr)
         return E_POINTER;
     if (m_llCurrentPosition)
@@ -214,6 +237,7 @@ STDMETHODIMP CFakeSeeking::ConvertTimeFormat(LONGLONG* pTarget, const GUID*, LON
 STDMETHODIMP CFakeSeeking::SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop,
                                         DWORD dwStopFlags)
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     Positions positions = {};
     if (pCurrent != nullptr)
         positions.llCurrent = *pCurrent;
@@ -227,6 +251,7 @@ STDMETHODIMP CFakeSeeking::SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags
 
 STDMETHODIMP CFakeSeeking::GetPositions(LONGLONG* pCurrent, LONGLONG* pStop)
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (pCurrent != nullptr)
         *pCurrent = m_llCurrentPosition.value_or(0);
     if (pStop != nullptr)
@@ -357,6 +382,11 @@ STDMETHODIMP CFakePin::QueryPinInfo(PIN_INFO* pInfo)
     if (m_pOwner != nullptr)
         m_pOwner->AddRef();
     pInfo->dir = m_eDirection;
+    if (m_bUnterminatedName)
+    {
+        std::fill(std::begin(pInfo->achName), std::end(pInfo->achName), L'p');
+        return S_OK;
+    }
     ::wcsncpy(pInfo->achName, m_name.c_str(), MAX_PIN_NAME - 1);
     pInfo->achName[MAX_PIN_NAME - 1] = L'\0';
     return S_OK;
@@ -550,12 +580,26 @@ STDMETHODIMP CFakeFilter::FindPin(LPCWSTR, IPin** ppPin)
     return VFW_E_NOT_FOUND;
 }
 
+void CFakeFilter::AnswerUnterminatedNames()
+{
+    m_bUnterminatedName = true;
+    for (CFakePin* pPin : m_pins)
+        pPin->AnswerUnterminatedName();
+}
+
 STDMETHODIMP CFakeFilter::QueryFilterInfo(FILTER_INFO* pInfo)
 {
     if (pInfo == nullptr)
         return E_POINTER;
-    ::wcsncpy(pInfo->achName, m_nameInGraph.c_str(), MAX_FILTER_NAME - 1);
-    pInfo->achName[MAX_FILTER_NAME - 1] = L'\0';
+    if (m_bUnterminatedName)
+    {
+        std::fill(std::begin(pInfo->achName), std::end(pInfo->achName), L'n');
+    }
+    else
+    {
+        ::wcsncpy(pInfo->achName, m_nameInGraph.c_str(), MAX_FILTER_NAME - 1);
+        pInfo->achName[MAX_FILTER_NAME - 1] = L'\0';
+    }
     pInfo->pGraph = m_pGraph;
     if (m_pGraph != nullptr)
         m_pGraph->AddRef();
@@ -643,7 +687,38 @@ CFakeGraphManager::~CFakeGraphManager()
 
 void CFakeGraphManager::QueueEvent(long lCode, LONG_PTR lParam1, LONG_PTR lParam2)
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_events.push_back({lCode, lParam1, lParam2});
+}
+
+void CFakeGraphManager::SetControlResult(HRESULT hr)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_hrControl = hr;
+}
+
+std::vector<std::string> CFakeGraphManager::ControlCalls() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_controlCalls;
+}
+
+std::vector<CFakeGraphManager::NotifyWindowCall> CFakeGraphManager::NotifyWindowCalls() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_notifyWindowCalls;
+}
+
+std::vector<CFakeGraphManager::Event> CFakeGraphManager::FreedEvents() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_freedEvents;
+}
+
+std::vector<long> CFakeGraphManager::GetEventTimeouts() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_getEventTimeouts;
 }
 
 void CFakeGraphManager::SetLoad(HRESULT hr, const std::vector<std::pair<IBaseFilter*, std::wstring>>& filters)
@@ -824,6 +899,7 @@ STDMETHODIMP CFakeGraphManager::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, 
 
 HRESULT CFakeGraphManager::Control(const char* pszName)
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_controlCalls.emplace_back(pszName);
     return m_hrControl;
 }
@@ -891,6 +967,7 @@ STDMETHODIMP CFakeGraphManager::GetEventHandle(OAEVENT* hEvent)
 
 STDMETHODIMP CFakeGraphManager::GetEvent(long* lEventCode, LONG_PTR* lParam1, LONG_PTR* lParam2, long msTimeout)
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_getEventTimeouts.push_back(msTimeout);
     if (lEventCode == nullptr || lParam1 == nullptr || lParam2 == nullptr)
         return E_POINTER;
@@ -922,12 +999,14 @@ STDMETHODIMP CFakeGraphManager::RestoreDefaultHandling(long)
 
 STDMETHODIMP CFakeGraphManager::FreeEventParams(long lEvCode, LONG_PTR lParam1, LONG_PTR lParam2)
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_freedEvents.push_back({lEvCode, lParam1, lParam2});
     return S_OK;
 }
 
 STDMETHODIMP CFakeGraphManager::SetNotifyWindow(OAHWND hwnd, long lMsg, LONG_PTR lInstanceData)
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_notifyWindowCalls.push_back({hwnd, lMsg, lInstanceData});
     return m_hrSetNotifyWindow;
 }

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <list>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -60,6 +61,7 @@ struct FakeNextFailure
     size_t nAt = SIZE_MAX; // no failure
     HRESULT hr = E_FAIL;
     bool bWithItem = false; // the failing call still hands out the item
+    size_t cTimes = 1;      // how many calls in a row answer so
 };
 
 // IEnumPins or IEnumFilters over a fixed list. Like a real enumerator it keeps
@@ -87,7 +89,7 @@ private:
     std::vector<CComPtr<IItem>> m_items;
     FakeNextFailure m_failure;
     size_t m_nNext = 0;
-    bool m_bFailed = false;
+    size_t m_cFailed = 0;
 };
 
 using CFakeEnumPins = CFakeEnum<IEnumPins, IPin>;
@@ -98,6 +100,8 @@ using CFakeEnumFilters = CFakeEnum<IEnumFilters, IBaseFilter>;
 
 // IMediaSeeking that answers the duration and position queries as told and
 // records every SetPositions. The class that derives from it supplies IUnknown.
+// A dialog's timer queries it while a test sets its answers, so its state is
+// locked and read out as copies.
 class CFakeSeeking : public IMediaSeeking
 {
 public:
@@ -112,10 +116,10 @@ public:
     // The status of a query, and the value it writes (nothing when empty).
     void SetDurationAnswer(HRESULT hr, std::optional<LONGLONG> llDuration);
     void SetCurrentPositionAnswer(HRESULT hr, std::optional<LONGLONG> llPosition);
-    void SetPositionsResult(HRESULT hr) { m_hrSetPositions = hr; }
+    void SetPositionsResult(HRESULT hr);
 
-    const std::vector<Positions>& SetPositionsCalls() const { return m_setPositionsCalls; }
-    ULONG GetDurationCalls() const { return m_cGetDuration; }
+    std::vector<Positions> SetPositionsCalls() const;
+    ULONG GetDurationCalls() const;
 
     STDMETHODIMP GetCapabilities(DWORD* pCapabilities) override;
     STDMETHODIMP CheckCapabilities(DWORD* pCapabilities) override;
@@ -142,6 +146,7 @@ protected:
     ~CFakeSeeking() = default;
 
 private:
+    mutable std::mutex m_mutex;
     HRESULT m_hrDuration = S_OK;
     std::optional<LONGLONG> m_llDuration = 0;
     HRESULT m_hrCurrentPosition = S_OK;
@@ -168,6 +173,8 @@ public:
     void AnswerConnectedWithoutPartner() { m_bConnectedWithoutPartner = true; }
     // QueryDirection fails with hr and writes nothing.
     void FailQueryDirection(HRESULT hr) { m_hrQueryDirection = hr; }
+    // QueryPinInfo fills the whole name, with no terminator.
+    void AnswerUnterminatedName() { m_bUnterminatedName = true; }
     // Connect's status when the receiving pin accepts (a failure ends Connect
     // at once, before the receiving pin is asked).
     void SetConnectResult(HRESULT hr) { m_hrConnect = hr; }
@@ -212,6 +219,7 @@ private:
     std::wstring m_name;
     CComPtr<IPin> m_spPeer;
     bool m_bConnectedWithoutPartner = false;
+    bool m_bUnterminatedName = false;
     HRESULT m_hrQueryDirection = S_OK;
     HRESULT m_hrConnect = S_OK;
     HRESULT m_hrReceive = S_OK;
@@ -269,6 +277,9 @@ public:
     void FailPinsNext(const FakeNextFailure& failure) { m_pinsNext = failure; }
     // JoinFilterGraph refuses to join a graph (a graph's AddFilter then fails).
     void FailJoin(HRESULT hr) { m_hrJoin = hr; }
+    // QueryFilterInfo, and its pins' QueryPinInfo, fill the whole name with
+    // no terminator, as a careless filter may.
+    void AnswerUnterminatedNames();
 
     IFilterGraph* Graph() const { return m_pGraph; }
     const std::wstring& NameInGraph() const { return m_nameInGraph; }
@@ -324,6 +335,7 @@ private:
     HRESULT m_hrEnumPins = S_OK;
     FakeNextFailure m_pinsNext;
     HRESULT m_hrJoin = S_OK;
+    bool m_bUnterminatedName = false;
 
     IFilterGraph* m_pGraph = nullptr; // a filter never holds its graph
     std::wstring m_nameInGraph;
@@ -374,18 +386,19 @@ public:
     void FailEnumFilters(HRESULT hr) { m_hrEnumFilters = hr; }
     void FailFiltersNext(const FakeNextFailure& failure) { m_filtersNext = failure; }
     // The status of Run, Pause and Stop.
-    void SetControlResult(HRESULT hr) { m_hrControl = hr; }
+    void SetControlResult(HRESULT hr);
     void SetNotifyWindowResult(HRESULT hr) { m_hrSetNotifyWindow = hr; }
     void QueueEvent(long lCode, LONG_PTR lParam1, LONG_PTR lParam2);
     // The next Load adds each filter under its name, then answers hr.
     void SetLoad(HRESULT hr, const std::vector<std::pair<IBaseFilter*, std::wstring>>& filters);
 
     size_t FilterCount() const { return m_filters.size(); }
-    // "Run", "Pause" and "Stop", in call order.
-    const std::vector<std::string>& ControlCalls() const { return m_controlCalls; }
-    const std::vector<NotifyWindowCall>& NotifyWindowCalls() const { return m_notifyWindowCalls; }
-    const std::vector<Event>& FreedEvents() const { return m_freedEvents; }
-    const std::vector<long>& GetEventTimeouts() const { return m_getEventTimeouts; }
+    // What the dialog's thread did, read from the test's: copies, taken under
+    // the lock. "Run", "Pause" and "Stop", in call order.
+    std::vector<std::string> ControlCalls() const;
+    std::vector<NotifyWindowCall> NotifyWindowCalls() const;
+    std::vector<Event> FreedEvents() const;
+    std::vector<long> GetEventTimeouts() const;
     ULONG EnumFiltersCalls() const { return m_cEnumFilters; }
     ULONG LoadCalls() const { return m_cLoad; }
     // What Load read from the stream it was given.
@@ -465,6 +478,8 @@ private:
     HRESULT m_hrLoad = S_OK;
     std::vector<std::pair<CComPtr<IBaseFilter>, std::wstring>> m_loadFilters;
 
+    // Guards the events, the control answers and the records of calls.
+    mutable std::mutex m_mutex;
     std::vector<std::string> m_controlCalls;
     std::vector<NotifyWindowCall> m_notifyWindowCalls;
     std::vector<Event> m_freedEvents;

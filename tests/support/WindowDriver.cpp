@@ -2,6 +2,8 @@
 
 #include "MainDialog.h"
 
+#include <commctrl.h>
+
 #include <vector>
 
 namespace
@@ -22,6 +24,32 @@ BOOL CALLBACK FindBoxProc(HWND hWnd, LPARAM lParam)
         return FALSE;
     }
     return TRUE;
+}
+
+// The message that carries a function to the dialog's thread; a hook on that
+// thread runs it before the dialog sees (and ignores) the message.
+UINT RunMessage()
+{
+    static const UINT s_uMsg = ::RegisterWindowMessageW(L"SkerryTestRunOnDialogThread");
+    return s_uMsg;
+}
+
+struct RunRequest
+{
+    const std::function<void()>* pfn;
+    bool bRan;
+};
+
+LRESULT CALLBACK RunHookProc(int nCode, WPARAM wParam, LPARAM lParam)
+{
+    const auto* pMsg = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (nCode == HC_ACTION && pMsg->message == RunMessage() && pMsg->lParam != 0)
+    {
+        auto* pRequest = reinterpret_cast<RunRequest*>(pMsg->lParam);
+        (*pRequest->pfn)();
+        pRequest->bRan = true;
+    }
+    return ::CallNextHookEx(nullptr, nCode, wParam, lParam);
 }
 
 BOOL CALLBACK ReadBoxChildProc(HWND hWnd, LPARAM lParam)
@@ -157,6 +185,9 @@ void CDialogHost::ThreadMain()
 {
     m_dwThreadId = ::GetCurrentThreadId();
     ::CoInitialize(nullptr);
+    // As the entry does before it makes the dialog.
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_BAR_CLASSES};
+    ::InitCommonControlsEx(&icc);
     std::shared_ptr<void> fixtures = m_setUp ? m_setUp() : nullptr;
     {
         CMainDialog dialog;
@@ -205,6 +236,18 @@ MessageBoxView CDialogHost::ClickForMessageBox(int nID)
     DismissMessageBox(hWndBox);
     Send(WM_NULL, 0, 0);
     return view;
+}
+
+bool CDialogHost::RunOnDialogThread(const std::function<void()>& fn)
+{
+    HHOOK hHook = ::SetWindowsHookExW(WH_CALLWNDPROC, RunHookProc, nullptr, m_dwThreadId);
+    if (hHook == nullptr)
+        return false;
+    // Sent without a time limit: the request lives on this stack until it ran.
+    RunRequest request = {&fn, false};
+    ::SendMessageW(m_hWndDialog, RunMessage(), 0, reinterpret_cast<LPARAM>(&request));
+    ::UnhookWindowsHookEx(hHook);
+    return request.bRan;
 }
 
 INT_PTR CDialogHost::CloseWith(UINT uMsg, WPARAM wParam, LPARAM lParam)

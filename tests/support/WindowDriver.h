@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <type_traits>
 
 class CMainDialog;
 
@@ -79,6 +80,27 @@ public:
     // Ends the dialog with a command (IDOK, IDCANCEL) or a message and
     // returns what DoModal returned.
     INT_PTR CloseWith(UINT uMsg, WPARAM wParam, LPARAM lParam);
+
+    // Runs fn on the dialog's thread, in its apartment, and waits for it: the
+    // dialog's COM objects are used there and nowhere else. False when it
+    // could not run.
+    bool RunOnDialogThread(const std::function<void()>& fn);
+    // The same, handing back what fn returns (its default when it did not run).
+    template <class F>
+    auto OnDialogThread(F fn) -> decltype(fn())
+    {
+        using Result = decltype(fn());
+        if constexpr (std::is_void_v<Result>)
+        {
+            RunOnDialogThread(fn);
+        }
+        else
+        {
+            Result result{};
+            RunOnDialogThread([&] { result = fn(); });
+            return result;
+        }
+    }
 
 private:
     void ThreadMain();
