@@ -109,8 +109,10 @@ void CGraph::ReleaseGraph()
     m_spGraph.Release();
 }
 
-long CGraph::ProcessEvents()
+long CGraph::ProcessEvents(LONG_PTR* plParam1)
 {
+    if (plParam1 != nullptr)
+        *plParam1 = 0;
     if (!m_spGraph)
         return 0;
     CComPtr<IMediaEvent> spMediaEvent;
@@ -124,6 +126,8 @@ long CGraph::ProcessEvents()
     LONG_PTR lParam2 = 0;
     if (spMediaEvent->GetEvent(&lEventCode, &lParam1, &lParam2, 0) != S_OK)
         return 0;
+    if (plParam1 != nullptr)
+        *plParam1 = lParam1;
     spMediaEvent->FreeEventParams(lEventCode, lParam1, lParam2);
     return lEventCode;
 }
@@ -566,7 +570,7 @@ HRESULT CGraph::FindSplitter()
         }
         ATLASSERT(cFetched == 1);
         if (!spFilter)
-            continue; // a count without a filter: nothing to look at
+            break; // an odd success without a filter ends the list, as for pins
 
         CLSID clsid = GUID_NULL;
         hr = spFilter->GetClassID(&clsid);

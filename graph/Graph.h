@@ -26,7 +26,9 @@ public:
     // Stops notifications, closes the graph editor and releases the graph.
     void ReleaseGraph();
     // Takes one event from the queue without waiting; 0 when there is none.
-    long ProcessEvents();
+    // *plParam1, when asked for, receives the event's first parameter (the
+    // status that EC_ERRORABORT carries); the event's parameters are freed.
+    long ProcessEvents(LONG_PTR* plParam1 = nullptr);
 
     HRESULT Run();
     HRESULT Pause();

@@ -526,7 +526,7 @@ TEST_F(FakeGraphTest, ReleaseGraphStopsNotificationsAndReleasesBoth)
 
     m_graph.ReleaseGraph();
     ASSERT_EQ(1u, m_spFake->NotifyWindowCalls().size());
-    const auto& call = m_spFake->NotifyWindowCalls()[0];
+    const auto call = m_spFake->NotifyWindowCalls()[0];
     EXPECT_EQ(0, call.hwnd);
     EXPECT_EQ(0, call.lMsg);
     EXPECT_EQ(0, call.lInstanceData);
@@ -578,7 +578,7 @@ TEST_F(GraphFileTest, LoadsTheGraphStreamFindsTheServerAndRegistersTheWindow)
     EXPECT_EQ(S_OK, OpenStorageStatus(m_grf)); // the file is closed again
     EXPECT_EQ(AsServer(spServer), HeldServer());
     ASSERT_EQ(1u, m_spFake->NotifyWindowCalls().size());
-    const auto& call = m_spFake->NotifyWindowCalls()[0];
+    const auto call = m_spFake->NotifyWindowCalls()[0];
     EXPECT_EQ(reinterpret_cast<OAHWND>(Window()), call.hwnd);
     EXPECT_EQ(static_cast<long>(kuMsgGraphNotify), call.lMsg);
     EXPECT_EQ(0, call.lInstanceData);
@@ -862,7 +862,7 @@ TEST_F(GraphTest, SeekingGoesThroughTheRealGraphManagerToTheRenderer)
 
     EXPECT_EQ(S_OK, m_graph.SetCurrentPositionRatio(0.333));
     ASSERT_EQ(1u, spServer->SetPositionsCalls().size());
-    const auto& seek = spServer->SetPositionsCalls()[0];
+    const auto seek = spServer->SetPositionsCalls()[0];
     EXPECT_EQ(4111110, seek.llCurrent);
     EXPECT_EQ(AM_SEEKING_AbsolutePositioning, seek.dwCurrentFlags & AM_SEEKING_PositioningBitsMask);
     EXPECT_EQ(AM_SEEKING_NoPositioning, seek.dwStopFlags & AM_SEEKING_PositioningBitsMask);
@@ -872,7 +872,7 @@ TEST_F(GraphTest, SeekingGoesThroughTheRealGraphManagerToTheRenderer)
 
     EXPECT_EQ(S_OK, m_graph.SetStopPositionRatio(1.7));
     ASSERT_EQ(2u, spServer->SetPositionsCalls().size());
-    const auto& stop = spServer->SetPositionsCalls()[1];
+    const auto stop = spServer->SetPositionsCalls()[1];
     EXPECT_EQ(12345678, stop.llStop);
     EXPECT_EQ(AM_SEEKING_AbsolutePositioning, stop.dwStopFlags & AM_SEEKING_PositioningBitsMask);
     EXPECT_EQ(AM_SEEKING_NoPositioning, stop.dwCurrentFlags & AM_SEEKING_PositioningBitsMask);
@@ -957,12 +957,12 @@ TEST_F(FakeGraphTest, RatiosAreClampedAndScaledFromTheDuration)
         EXPECT_EQ(S_OK, m_graph.SetStopPositionRatio(c.dRatio));
 
         ASSERT_EQ(cBefore + 2, m_spFake->SetPositionsCalls().size());
-        const auto& current = m_spFake->SetPositionsCalls()[cBefore];
+        const auto current = m_spFake->SetPositionsCalls()[cBefore];
         EXPECT_EQ(c.llTarget, current.llCurrent);
         EXPECT_EQ(DWORD(AM_SEEKING_AbsolutePositioning), current.dwCurrentFlags);
         EXPECT_FALSE(current.llStop.has_value());
         EXPECT_EQ(DWORD(AM_SEEKING_NoPositioning), current.dwStopFlags);
-        const auto& stop = m_spFake->SetPositionsCalls()[cBefore + 1];
+        const auto stop = m_spFake->SetPositionsCalls()[cBefore + 1];
         EXPECT_FALSE(stop.llCurrent.has_value());
         EXPECT_EQ(DWORD(AM_SEEKING_NoPositioning), stop.dwCurrentFlags);
         EXPECT_EQ(c.llTarget, stop.llStop);
@@ -1044,7 +1044,7 @@ TEST_F(FakeGraphTest, SeekingStatusesAreReportedAndHandedBack)
         else
         {
             ASSERT_EQ(1u, spFake->SetPositionsCalls().size());
-            const auto& call = spFake->SetPositionsCalls()[0];
+            const auto call = spFake->SetPositionsCalls()[0];
             EXPECT_EQ(c.llExpected, call.llCurrent ? *call.llCurrent : *call.llStop);
         }
         m_graph.ReleaseGraph();
@@ -1501,6 +1501,10 @@ TEST_F(FakeGraphTest, FindSplitterReportsEnumerationFailures)
          VFW_E_ENUM_OUT_OF_SYNC, L"CGraph::FindSplitter(): spEnumFilters->Next() FAILED"},
         {"NextFailsWithFilter", [](CFakeGraphManager& f) { f.FailFiltersNext({1, E_UNEXPECTED, true}); },
          E_UNEXPECTED, L"CGraph::FindSplitter(): spEnumFilters->Next() FAILED"},
+        // An enumerator that keeps answering success without a filter ends
+        // the search at once; asking again would never end with a real one.
+        {"NextSucceedsWithoutFilter", [](CFakeGraphManager& f) { f.FailFiltersNext({0, S_OK, false, 1000}); },
+         S_FALSE, L"cFetched == 1"},
     };
     for (const Case& c : cases)
     {
