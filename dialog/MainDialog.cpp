@@ -40,10 +40,6 @@ LRESULT CMainDialog::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&)
     HICON hIcon = ::LoadIconW(_AtlBaseModule.GetResourceInstance(), MAKEINTRESOURCEW(IDI_SKERRY));
     SetClassLongPtr(GCLP_HICON, reinterpret_cast<LONG_PTR>(hIcon));
 
-    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_BAR_CLASSES};
-    BOOL bRet = ::InitCommonControlsEx(&icc);
-    ATLASSERT(bRet);
-
     PlaceOnWorkArea();
     EnableControls(FALSE);
 
@@ -88,7 +84,7 @@ LRESULT CMainDialog::OnLoadFile(WORD, WORD, HWND, BOOL&)
 {
     wchar_t szFile[MAX_PATH];
     ::StringCchCopyW(szFile, _countof(szFile), m_szFile);
-    if (BrowseForFile(szFile))
+    if (BrowseForFile(szFile, _countof(szFile)))
     {
         ::StringCchCopyW(m_szFile, _countof(m_szFile), szFile);
         SetDlgItemText(IDC_FILE, m_szFile);
@@ -96,10 +92,10 @@ LRESULT CMainDialog::OnLoadFile(WORD, WORD, HWND, BOOL&)
     return 0;
 }
 
-bool CMainDialog::BrowseForFile(LPWSTR pszFile)
+bool CMainDialog::BrowseForFile(LPWSTR pszFile, DWORD cchFile)
 {
     ATLASSERT(pszFile != 0);
-    if (pszFile == nullptr)
+    if (pszFile == nullptr || cchFile == 0)
         return false;
 
     OPENFILENAMEW ofn = {};
@@ -108,7 +104,7 @@ bool CMainDialog::BrowseForFile(LPWSTR pszFile)
     ofn.lpstrFilter = L"GRF files (.grf)\0*.grf\0All files\0*.*\0";
     ofn.nFilterIndex = 0;
     ofn.lpstrFile = pszFile;
-    ofn.nMaxFile = MAX_PATH;
+    ofn.nMaxFile = cchFile;
     ofn.lpstrTitle = L"Select GRF file or All file";
     ofn.lpstrDefExt = L"grf";
     ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
@@ -341,21 +337,37 @@ int CMainDialog::TrackBarValue(int nID, WORD wCode, WPARAM wParam)
 
 LRESULT CMainDialog::OnGraphNotify(UINT, WPARAM, LPARAM, BOOL&)
 {
-    for (long lEventCode = m_Graph.ProcessEvents(); lEventCode != 0; lEventCode = m_Graph.ProcessEvents())
+    for (;;)
     {
+        LONG_PTR lParam1 = 0;
+        const long lEventCode = m_Graph.ProcessEvents(&lParam1);
+        if (lEventCode == 0)
+            break;
         if (lEventCode == EC_COMPLETE)
         {
-            m_Graph.Stop();
-            m_Graph.SetCurrentPosition(0);
-            ShowError(L"The end", 0);
+            OnStreamComplete();
+            continue;
         }
-        else
-        {
-            ATLTRACE2(atlTraceGeneral, 2, L"CMainDialog::OnGraphNotify(): event 0x%X\n",
-                      static_cast<unsigned>(lEventCode));
-        }
+        ATLTRACE2(atlTraceGeneral, 2, L"CMainDialog::OnGraphNotify(): event 0x%X\n", static_cast<unsigned>(lEventCode));
+        if (lEventCode == EC_ERRORABORT || lEventCode == EC_ERRORABORTEX)
+            OnStreamFailed(static_cast<HRESULT>(lParam1));
     }
     return 0;
+}
+
+void CMainDialog::OnStreamComplete()
+{
+    m_Graph.Stop();
+    m_Graph.SetCurrentPosition(0);
+    ShowError(L"The end", 0);
+}
+
+// A graph that aborts would otherwise look like a stream that froze.
+void CMainDialog::OnStreamFailed(HRESULT hr)
+{
+    m_Graph.Stop();
+    UpdatePosition();
+    ShowError(L"Streaming failed", FAILED(hr) ? hr : E_FAIL);
 }
 
 // ---------------------------------------------------------------------------

@@ -43,9 +43,9 @@ public:
 
     // Enables or disables the playback controls and the position bar.
     void EnableControls(BOOL bEnable);
-    // Shows the standard open-file dialog for a graph file; pszFile (MAX_PATH
+    // Shows the standard open-file dialog for a graph file; pszFile (cchFile
     // units) holds the initial name and, on true, the chosen path.
-    bool BrowseForFile(LPWSTR pszFile);
+    bool BrowseForFile(LPWSTR pszFile, DWORD cchFile);
     // A message box for a failed step; with hr 0, the text alone.
     int ShowError(LPCWSTR pszText, HRESULT hr);
     // Refreshes the progress text and the position bar's selection.
@@ -80,6 +80,10 @@ private:
     void BuildAndStart(LPCWSTR pszFile);
     // "Test for " and the server's caption, or "Skerry".
     void UpdateTitle();
+    // The stream ended: stop, rewind and say so.
+    void OnStreamComplete();
+    // The graph gave up streaming with hr: stop and say why.
+    void OnStreamFailed(HRESULT hr);
     // The value of a track-bar scroll message: the thumb position it carries,
     // or the bar's own position.
     int TrackBarValue(int nID, WORD wCode, WPARAM wParam);

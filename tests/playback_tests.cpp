@@ -16,6 +16,11 @@
 #include <string>
 #include <vector>
 
+struct CMainDialogAccess
+{
+    static bool IsGraphEmpty(CMainDialog& dialog) { return dialog.m_Graph.IsEmpty(); }
+};
+
 namespace
 {
 
@@ -104,7 +109,7 @@ TEST_F(PlaybackTest, DefaultGraphReadiesPlaybackAndTheTimerFollowsTheStream)
     EXPECT_EQ(L"RTMP Server", fakes.spServer->NameInGraph());
     EXPECT_EQ(1, fakes.spGenerator->LastMode());
 
-    const auto& notify = fakes.spGraph->NotifyWindowCalls();
+    const auto notify = fakes.spGraph->NotifyWindowCalls();
     ASSERT_EQ(1u, notify.size());
     EXPECT_EQ(reinterpret_cast<OAHWND>(host.Dialog()), notify[0].hwnd);
     EXPECT_EQ(static_cast<long>(WM_GRAPHNOTIFY), notify[0].lMsg);
@@ -145,9 +150,10 @@ TEST_F(PlaybackTest, PlaybackCommandsDriveTheGraphAndShowOnlyPlayFailures)
 TEST_F(PlaybackTest, TrackBarsSeekAndSetTheStopPosition)
 {
     BuildDefaultGraph();
-    const auto& calls = fakes.spGraph->SetPositionsCalls();
+    std::vector<CFakeSeeking::Positions> calls;
 
     Scroll(IDC_POSITION, SB_THUMBPOSITION, 250);
+    calls = fakes.spGraph->SetPositionsCalls();
     ASSERT_EQ(1u, calls.size());
     EXPECT_EQ(kDuration / 4, calls.back().llCurrent);
     EXPECT_EQ(static_cast<DWORD>(AM_SEEKING_AbsolutePositioning), calls.back().dwCurrentFlags);
@@ -156,14 +162,17 @@ TEST_F(PlaybackTest, TrackBarsSeekAndSetTheStopPosition)
     // Dragging reads the bar's own position.
     ::SendMessageW(host.Item(IDC_POSITION), TBM_SETPOS, TRUE, 100);
     Scroll(IDC_POSITION, SB_THUMBTRACK, 999);
+    calls = fakes.spGraph->SetPositionsCalls();
     ASSERT_EQ(2u, calls.size());
     EXPECT_EQ(kDuration / 10, calls.back().llCurrent);
 
     // The stop bar acts only once its thumb is let go.
     Scroll(IDC_STOP_POSITION, SB_THUMBTRACK, 300);
+    calls = fakes.spGraph->SetPositionsCalls();
     EXPECT_EQ(2u, calls.size());
     ::SendMessageW(host.Item(IDC_STOP_POSITION), TBM_SETPOS, TRUE, 600);
     Scroll(IDC_STOP_POSITION, SB_ENDSCROLL);
+    calls = fakes.spGraph->SetPositionsCalls();
     ASSERT_EQ(3u, calls.size());
     EXPECT_FALSE(calls.back().llCurrent.has_value());
     EXPECT_EQ(kDuration * 6 / 10, calls.back().llStop);
@@ -186,7 +195,7 @@ TEST_F(PlaybackTest, EndOfStreamStopsRewindsAndSaysTheEnd)
     EXPECT_FALSE(box.bIcon);
     // Stopped and rewound before the box opened.
     EXPECT_EQ((std::vector<std::string>{"Stop"}), fakes.spGraph->ControlCalls());
-    const auto& calls = fakes.spGraph->SetPositionsCalls();
+    const auto calls = fakes.spGraph->SetPositionsCalls();
     ASSERT_EQ(1u, calls.size());
     EXPECT_EQ(0, calls.back().llCurrent);
     DismissMessageBox(hWndBox);
@@ -203,6 +212,58 @@ TEST_F(PlaybackTest, EndOfStreamStopsRewindsAndSaysTheEnd)
     EXPECT_EQ((std::vector<std::wstring>{L"CMainDialog::OnGraphNotify(): event 0xD\n",
                                          L"CMainDialog::OnGraphNotify(): event 0xE\n"}),
               lines);
+}
+
+TEST_F(PlaybackTest, BuildWithEmptyPathKeepsTheGraphAndStopsPlaybackAndTheTimer)
+{
+    BuildDefaultGraph();
+    ::SetWindowTextW(host.Item(IDC_FILE), L"");
+    ASSERT_TRUE(host.Send(WM_NULL, 0, 0));
+
+    const MessageBoxView box = ClickForMessageBox(IDC_BUILD);
+    EXPECT_EQ(L".grf file not selected\n" + SystemText(E_INVALIDARG) + L"\nError 0x80070057", box.text);
+    for (int nID : {IDC_PLAY, IDC_PAUSE, IDC_STOP, IDC_POSITION})
+        EXPECT_FALSE(host.IsEnabled(nID)) << "item " << nID;
+    EXPECT_FALSE(host.OnDialogThread([&] { return CMainDialogAccess::IsGraphEmpty(host.Object()); }))
+        << "the graph built before stays";
+    EXPECT_EQ(4u, fakes.spGraph->FilterCount());
+    // Only the timer's own thread can ask for it: gone means already killed.
+    EXPECT_FALSE(host.OnDialogThread([&] { return ::KillTimer(host.Dialog(), kTimerProgress) != FALSE; }))
+        << "the progress timer still runs";
+}
+
+TEST_F(PlaybackTest, StreamingErrorStopsWhereItWasAndShowsTheStatus)
+{
+    BuildDefaultGraph();
+    const struct
+    {
+        long lCode;
+        LONG_PTR lStatus;
+        HRESULT hrShown;
+    } kCases[] = {
+        {EC_ERRORABORT, E_UNEXPECTED, E_UNEXPECTED},
+        {EC_ERRORABORTEX, E_OUTOFMEMORY, E_OUTOFMEMORY},
+        {EC_ERRORABORT, S_OK, E_FAIL}, // an abort that claims success is still a failure
+    };
+    size_t cStops = 0;
+    for (const auto& c : kCases)
+    {
+        SCOPED_TRACE(c.lCode);
+        fakes.spGraph->QueueEvent(c.lCode, c.lStatus, 0);
+        ::PostMessageW(host.Dialog(), WM_GRAPHNOTIFY, 0, 0);
+        HWND hWndBox = host.WaitForMessageBox();
+        ASSERT_NE(nullptr, hWndBox);
+        const MessageBoxView box = ReadMessageBox(hWndBox);
+        EXPECT_EQ(0u, box.text.rfind(L"Streaming failed\n", 0)) << box.text;
+        EXPECT_TRUE(EndsWith(box.text, L"\n" + StatusLine(c.hrShown))) << box.text;
+        EXPECT_TRUE(box.bIcon);
+        // Stopped before the box opened, and not rewound: the tester sees
+        // where the stream broke.
+        EXPECT_EQ(std::vector<std::string>(++cStops, "Stop"), fakes.spGraph->ControlCalls());
+        EXPECT_TRUE(fakes.spGraph->SetPositionsCalls().empty());
+        DismissMessageBox(hWndBox);
+        ASSERT_TRUE(host.Send(WM_NULL, 0, 0));
+    }
 }
 
 TEST_F(PlaybackTest, GraphFileNamesTheServerBuildInTheTitle)
