@@ -2,6 +2,8 @@
 #include <atlbase.h>
 #include <atlwin.h>
 
+#include <commctrl.h>
+
 #include "MainDialog.h"
 
 class CSkerryModule : public CAtlExeModuleT<CSkerryModule>
@@ -20,6 +22,12 @@ extern "C" int WINAPI wWinMain(HINSTANCE /*hInstance*/, HINSTANCE /*hPrevInstanc
         ATLREPORT(L"_AtlModule.InitializeCom() FAILED");
         return hr;
     }
+
+    // The dialog template holds track bars: their class must exist before
+    // the dialog is made from it.
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_BAR_CLASSES};
+    BOOL bRet = ::InitCommonControlsEx(&icc);
+    ATLASSERT(bRet);
 
     HWND hWndActive = ::GetActiveWindow();
     {

@@ -113,3 +113,43 @@ TEST(ErrorMessageBoxTest, ShowsTheRealBoxWithCaptionTextAndIcon)
         EXPECT_EQ(IDOK, result.get());
     }
 }
+
+TEST(ErrorMessageBoxTest, OwnerIsTheWindowGivenOrElseTheActiveOne)
+{
+    for (const bool bGiveWindow : {false, true})
+    {
+        SCOPED_TRACE(bGiveWindow ? "a window given" : "no window given");
+        struct Windows
+        {
+            DWORD dwThreadId;
+            HWND hWndActive;
+            HWND hWndOther;
+            HWND hWndActiveSeen;
+        };
+        std::promise<Windows> shown;
+        auto result = std::async(std::launch::async, [&] {
+            // Two windows of this thread; the first is the active one.
+            auto make = [] {
+                return ::CreateWindowExW(0, L"Static", L"owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100,
+                                         nullptr, nullptr, nullptr, nullptr);
+            };
+            HWND hWndActive = make();
+            HWND hWndOther = make();
+            ::SetActiveWindow(hWndActive);
+            shown.set_value({::GetCurrentThreadId(), hWndActive, hWndOther, ::GetActiveWindow()});
+            const int nResult = ErrorMessageBox(bGiveWindow ? hWndOther : reinterpret_cast<HWND>(0x1234),
+                                                L"Can't build graph", L"Skerry", E_FAIL, 0);
+            ::DestroyWindow(hWndOther);
+            ::DestroyWindow(hWndActive);
+            return nResult;
+        });
+        const Windows windows = shown.get_future().get();
+        ASSERT_NE(nullptr, windows.hWndActive);
+        ASSERT_EQ(windows.hWndActive, windows.hWndActiveSeen);
+        HWND hWndBox = WaitForThreadDialog(windows.dwThreadId, nullptr, 5000);
+        ASSERT_NE(nullptr, hWndBox);
+        EXPECT_EQ(bGiveWindow ? windows.hWndOther : windows.hWndActive, ::GetWindow(hWndBox, GW_OWNER));
+        DismissMessageBox(hWndBox);
+        EXPECT_EQ(IDOK, result.get());
+    }
+}
