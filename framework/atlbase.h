@@ -250,6 +250,54 @@ public:
 };
 
 // ---------------------------------------------------------------------------
+// CHandle: owns one kernel handle (null when empty).
+
+class CHandle
+{
+public:
+    CHandle() = default;
+    explicit CHandle(HANDLE h) : m_h(h) {}
+    CHandle(const CHandle&) = delete;
+    CHandle& operator=(const CHandle&) = delete;
+    CHandle(CHandle&& other) noexcept : m_h(other.Detach()) {}
+    CHandle& operator=(CHandle&& other) noexcept
+    {
+        if (this != std::addressof(other))
+            Attach(other.Detach());
+        return *this;
+    }
+    ~CHandle() { Close(); }
+
+    operator HANDLE() const { return m_h; }
+
+    // Takes over h; the handle held before is closed.
+    void Attach(HANDLE h)
+    {
+        if (h != m_h)
+        {
+            Close();
+            m_h = h;
+        }
+    }
+    HANDLE Detach()
+    {
+        HANDLE h = m_h;
+        m_h = nullptr;
+        return h;
+    }
+    void Close()
+    {
+        if (m_h != nullptr)
+        {
+            ::CloseHandle(m_h);
+            m_h = nullptr;
+        }
+    }
+
+    HANDLE m_h = nullptr;
+};
+
+// ---------------------------------------------------------------------------
 // CRegKey: owns one open registry key.
 
 class CRegKey

@@ -3,6 +3,9 @@
 #include <dshow.h>
 #include <strsafe.h>
 
+#include <memory>
+#include <new>
+
 namespace
 {
 
@@ -26,9 +29,13 @@ constexpr DWORD kPollMs = 10;
 constexpr DWORD kQuitWaitMs = 1000;
 // Window searches make at most nine passes.
 constexpr int kSearchPasses = 10;
+// How long the console waits for an answer from the editor's windows.
+constexpr UINT kMessageWaitMs = 1000;
 
-// A list entry longer than this is not one of ours.
-constexpr int kcchEntry = 64;
+// A list entry must fit this buffer, terminator included, to be one of ours.
+constexpr size_t kcchEntry = 64;
+// Where list entries are read before they are looked at (see ReadListEntry).
+constexpr size_t kcchScratch = 64 * 1024;
 
 // HRESULT_FROM_WIN32 of the last error, or E_FAIL when there is none.
 HRESULT LastErrorStatus()
@@ -37,39 +44,97 @@ HRESULT LastErrorStatus()
     return dwError != 0 ? HRESULT_FROM_WIN32(dwError) : E_FAIL;
 }
 
-// Reads a string value of a key into psz (MAX_PATH units); false leaves it empty.
-bool ReadPathValue(HKEY hKeyParent, LPCWSTR pszKey, LPCWSTR pszValue, LPWSTR psz)
+// Reads a string value of a key into psz (cch units); false leaves it empty.
+bool ReadPathValue(HKEY hKeyParent, LPCWSTR pszKey, LPCWSTR pszValue, LPWSTR psz, size_t cch)
 {
     psz[0] = L'\0';
     CRegKey key;
     if (key.Open(hKeyParent, pszKey, KEY_READ) != ERROR_SUCCESS)
         return false;
-    ULONG cch = MAX_PATH;
-    return key.QueryStringValue(pszValue, psz, &cch) == ERROR_SUCCESS;
+    ULONG cchValue = static_cast<ULONG>(cch);
+    return key.QueryStringValue(pszValue, psz, &cchValue) == ERROR_SUCCESS;
 }
 
 // Starts the editor without a command line; the last error tells why not.
-bool StartProcess(LPCWSTR pszFile, PROCESS_INFORMATION& rgPI)
+bool StartProcess(LPCWSTR pszFile, CEditorProcess& editor)
 {
     STARTUPINFOW rgSI = {};
     rgSI.cb = sizeof(rgSI);
     rgSI.dwFlags = STARTF_USESHOWWINDOW;
     rgSI.wShowWindow = SW_SHOWNORMAL;
-    rgPI = PROCESS_INFORMATION();
-    return ::CreateProcessW(pszFile, nullptr, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
-                            &rgSI, &rgPI) != FALSE;
+    PROCESS_INFORMATION rgPI = {};
+    if (!::CreateProcessW(pszFile, nullptr, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr, &rgSI,
+                          &rgPI))
+        return false;
+    editor.Attach(rgPI);
+    return true;
 }
 
-// Replaces the file name of the path in psz (MAX_PATH units) with pszFile;
-// false when the path has no folder or the result would not fit.
-bool ReplaceFileName(LPWSTR psz, LPCWSTR pszFile)
+// Replaces the file name of the path in psz (cch units) with pszFile; false
+// when the path has no folder or the result would not fit.
+bool ReplaceFileName(LPWSTR psz, size_t cch, LPCWSTR pszFile)
 {
-    size_t cch = ::wcslen(psz);
-    while (cch > 0 && psz[cch - 1] != L'\\' && psz[cch - 1] != L'/')
-        --cch;
-    if (cch == 0)
+    size_t cchFolder = ::wcsnlen(psz, cch);
+    while (cchFolder > 0 && psz[cchFolder - 1] != L'\\' && psz[cchFolder - 1] != L'/')
+        --cchFolder;
+    if (cchFolder == 0 || cchFolder >= cch)
         return false;
-    return SUCCEEDED(::StringCchCopyW(psz + cch, MAX_PATH - cch, pszFile));
+    return SUCCEEDED(::StringCchCopyW(psz + cchFolder, cch - cchFolder, pszFile));
+}
+
+// Sends a message to a window of the editor and waits for the answer at most
+// kMessageWaitMs, so that an editor that hangs never freezes the dialog.
+// HRESULT_FROM_WIN32(ERROR_TIMEOUT) when it did not answer in time.
+HRESULT SendToEditor(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT* plResult)
+{
+    DWORD_PTR dwResult = 0;
+    ::SetLastError(ERROR_SUCCESS);
+    if (::SendMessageTimeoutW(hWnd, uMsg, wParam, lParam, SMTO_ABORTIFHUNG, kMessageWaitMs, &dwResult) == 0)
+    {
+        const DWORD dwError = ::GetLastError();
+        return HRESULT_FROM_WIN32(dwError != ERROR_SUCCESS ? dwError : ERROR_TIMEOUT);
+    }
+    *plResult = static_cast<LRESULT>(dwResult);
+    return S_OK;
+}
+
+// A heap buffer of UTF-16 units that frees itself; empty when out of memory.
+class CTextBuffer
+{
+public:
+    explicit CTextBuffer(size_t cch) : m_psz(new (std::nothrow) wchar_t[cch]), m_cch(m_psz ? cch : 0) {}
+    LPWSTR Get() const { return m_psz.get(); }
+    size_t Size() const { return m_cch; }
+
+private:
+    std::unique_ptr<wchar_t[]> m_psz;
+    size_t m_cch;
+};
+
+// Reads entry i of another process's list box into psz (cch units). S_FALSE
+// when the entry is empty, cannot be read or is too long to be ours.
+//
+// LB_GETTEXT takes no buffer size: the platform copies back as much as the
+// list reports at the moment of the copy, which need not be what it answered
+// to LB_GETTEXTLEN just before. So the text lands in a scratch block far
+// larger than any entry we look at, and only a text that fits psz is kept.
+HRESULT ReadListEntry(HWND hWndList, int i, CTextBuffer& scratch, LPWSTR psz, size_t cch)
+{
+    psz[0] = L'\0';
+    LRESULT cchText = 0;
+    HRESULT hr = SendToEditor(hWndList, LB_GETTEXTLEN, i, 0, &cchText);
+    if (FAILED(hr))
+        return hr;
+    if (cchText <= 0 || static_cast<size_t>(cchText) >= cch || scratch.Size() < kcchScratch)
+        return S_FALSE;
+    scratch.Get()[0] = L'\0';
+    hr = SendToEditor(hWndList, LB_GETTEXT, i, reinterpret_cast<LPARAM>(scratch.Get()), &cchText);
+    if (FAILED(hr))
+        return hr;
+    if (cchText <= 0 || static_cast<size_t>(cchText) >= cch)
+        return S_FALSE;
+    ::StringCchCopyNW(psz, cch, scratch.Get(), static_cast<size_t>(cchText));
+    return S_OK;
 }
 
 // The platform's description of hr into psz, or an empty text. The media
@@ -132,9 +197,28 @@ void RemoveGraphFromRot(DWORD dwCookie)
 }
 
 // ---------------------------------------------------------------------------
+// CEditorProcess
+
+void CEditorProcess::Attach(const PROCESS_INFORMATION& pi)
+{
+    hProcess.Attach(pi.hProcess);
+    hThread.Attach(pi.hThread);
+    dwProcessId = pi.dwProcessId;
+    dwThreadId = pi.dwThreadId;
+}
+
+void CEditorProcess::Reset()
+{
+    hThread.Close();
+    hProcess.Close();
+    dwProcessId = 0;
+    dwThreadId = 0;
+}
+
+// ---------------------------------------------------------------------------
 // CGraphEdit
 
-CGraphEdit::CGraphEdit() : m_dwCookie(0), m_rgPI(), m_hWndGraphEdit(nullptr), m_hWndListBox(nullptr)
+CGraphEdit::CGraphEdit() : m_dwCookie(0), m_hWndGraphEdit(nullptr), m_hWndListBox(nullptr)
 {
 }
 
@@ -148,7 +232,7 @@ HRESULT CGraphEdit::ShowGraph(IUnknown* pGraph)
     Close(); // a running editor is never reused
 
     wchar_t szProppage_dll[MAX_PATH];
-    if (!IsProppageRegistered(szProppage_dll))
+    if (!IsProppageRegistered(szProppage_dll, _countof(szProppage_dll)))
     {
         ATLREPORT(L"CGraphEdit::ShowGraph(): Proppage.dll is not registered");
         return REGDB_E_CLASSNOTREG;
@@ -162,8 +246,8 @@ HRESULT CGraphEdit::ShowGraph(IUnknown* pGraph)
     if (!FindMainWindow())
         return S_FALSE;
     PostConnectCommand();
-    SelectRemoteGraph(pGraph);
-    return S_OK;
+    hr = SelectRemoteGraph(pGraph);
+    return FAILED(hr) ? hr : S_OK;
 }
 
 void CGraphEdit::Close()
@@ -177,51 +261,47 @@ void CGraphEdit::Close()
 
 // The editor ships with its property-page library, so the library's
 // registration says whether the editor is installed, and where.
-bool CGraphEdit::IsProppageRegistered(LPWSTR pszProppage_dll)
+bool CGraphEdit::IsProppageRegistered(LPWSTR pszProppage_dll, size_t cchProppage_dll)
 {
+    pszProppage_dll[0] = L'\0';
     CRegKey key;
     if (key.Open(HKEY_CLASSES_ROOT, kszProppageKey, KEY_READ) != ERROR_SUCCESS)
-    {
-        pszProppage_dll[0] = L'\0';
         return false;
-    }
-    return ReadPathValue(key, L"InprocServer32", nullptr, pszProppage_dll);
+    return ReadPathValue(key, L"InprocServer32", nullptr, pszProppage_dll, cchProppage_dll);
 }
 
 HRESULT CGraphEdit::LoadGraphEdit(LPCWSTR pszProppage_dll)
 {
     wchar_t szGraphEdit[MAX_PATH] = {};
-    if (!ReadPathValue(HKEY_LOCAL_MACHINE, kszGraphEditKey, L"Path", szGraphEdit))
-        ::StringCchCopyW(szGraphEdit, MAX_PATH, kszGraphEditFile);
+    if (!ReadPathValue(HKEY_LOCAL_MACHINE, kszGraphEditKey, L"Path", szGraphEdit, _countof(szGraphEdit)))
+        ::StringCchCopyW(szGraphEdit, _countof(szGraphEdit), kszGraphEditFile);
 
-    PROCESS_INFORMATION rgPI;
-    bool bStarted = StartProcess(szGraphEdit, rgPI);
+    CEditorProcess editor;
+    bool bStarted = StartProcess(szGraphEdit, editor);
     // Not there: look beside the property-page library.
     if (!bStarted && ::GetLastError() == ERROR_FILE_NOT_FOUND && pszProppage_dll != nullptr &&
         pszProppage_dll[0] != L'\0')
     {
-        ::StringCchCopyW(szGraphEdit, MAX_PATH, pszProppage_dll);
-        if (ReplaceFileName(szGraphEdit, kszGraphEditFile))
-            bStarted = StartProcess(szGraphEdit, rgPI);
+        ::StringCchCopyW(szGraphEdit, _countof(szGraphEdit), pszProppage_dll);
+        if (ReplaceFileName(szGraphEdit, _countof(szGraphEdit), kszGraphEditFile))
+            bStarted = StartProcess(szGraphEdit, editor);
         else
             ::SetLastError(ERROR_FILE_NOT_FOUND);
     }
     if (!bStarted)
         return LastErrorStatus();
 
-    ATLASSERT(rgPI.hProcess != 0 && rgPI.hThread != 0);
-    const DWORD dwWait = ::WaitForInputIdle(rgPI.hProcess, kInputIdleMs);
+    ATLASSERT(editor.hProcess != 0 && editor.hThread != 0);
+    const DWORD dwWait = ::WaitForInputIdle(editor.hProcess, kInputIdleMs);
     if (dwWait == 0)
     {
-        m_rgPI = rgPI;
+        m_rgPI = std::move(editor);
         return S_OK;
     }
     // Too slow or broken: leave it running, but stop tracking it.
     const HRESULT hr = dwWait == WAIT_TIMEOUT ? E_FAIL : LastErrorStatus();
     ATLTRACE2(atlTraceGeneral, 2, L"###Err### CGraphEdit::LoadGraphEdit(): WaitForInputIdle()=%u, hr=0x%X\n",
               static_cast<unsigned>(dwWait), static_cast<unsigned>(hr));
-    ::CloseHandle(rgPI.hThread);
-    ::CloseHandle(rgPI.hProcess);
     return hr;
 }
 
@@ -241,6 +321,8 @@ bool CGraphEdit::FindMainWindow()
 BOOL CGraphEdit::MatchMainWindow(HWND hWnd)
 {
     ATLASSERT(hWnd != 0);
+    if (!::IsWindow(hWnd))
+        return TRUE;
     DWORD dwProcessId = 0;
     ::GetWindowThreadProcessId(hWnd, &dwProcessId);
     if (dwProcessId != m_rgPI.dwProcessId)
@@ -277,13 +359,11 @@ void CGraphEdit::QuitGraphEdit()
     if (m_rgPI.hThread != nullptr)
     {
         ::PostThreadMessageW(m_rgPI.dwThreadId, WM_QUIT, 0, 0);
+        HANDLE hThread = m_rgPI.hThread;
         DWORD dwIndex = 0;
-        ::CoWaitForMultipleHandles(0, kQuitWaitMs, 1, &m_rgPI.hThread, &dwIndex);
-        ::CloseHandle(m_rgPI.hThread);
+        ::CoWaitForMultipleHandles(0, kQuitWaitMs, 1, &hThread, &dwIndex);
     }
-    if (m_rgPI.hProcess != nullptr)
-        ::CloseHandle(m_rgPI.hProcess);
-    m_rgPI = PROCESS_INFORMATION();
+    m_rgPI.Reset();
 }
 
 // ---------------------------------------------------------------------------
@@ -296,30 +376,41 @@ void CGraphEdit::PostConnectCommand()
 }
 
 // The connect dialog opens asynchronously, so it is looked for a few times.
-void CGraphEdit::SelectRemoteGraph(IUnknown* pGraph)
+// Not finding it, or not finding the graph in it, is no failure: the editor
+// stays open without the graph. An editor that stops answering is.
+HRESULT CGraphEdit::SelectRemoteGraph(IUnknown* pGraph)
 {
     if (!::IsWindow(m_hWndGraphEdit))
-        return;
+        return S_OK;
     m_hWndListBox = nullptr;
     for (int nPasses = kSearchPasses; --nPasses > 0;)
     {
         ::EnumWindows(EnumConnectDialogProc, reinterpret_cast<LPARAM>(this));
         if (::IsWindow(m_hWndListBox))
         {
-            const int i = FindGraphEntry(pGraph);
+            int i = -1;
+            HRESULT hr = FindGraphEntry(pGraph, &i);
+            if (FAILED(hr))
+                return hr;
             if (i != -1)
             {
-                if (::SendMessageW(m_hWndListBox, LB_SETCURSEL, i, 0) != LB_ERR)
+                LRESULT lResult = LB_ERR;
+                hr = SendToEditor(m_hWndListBox, LB_SETCURSEL, i, 0, &lResult);
+                if (FAILED(hr))
+                    return hr;
+                if (lResult != LB_ERR)
                     ::PostMessageW(::GetParent(m_hWndListBox), WM_COMMAND, IDOK, 0);
-                return;
+                return S_OK;
             }
         }
         ::Sleep(kPollMs);
     }
+    return S_OK;
 }
 
 BOOL CGraphEdit::MatchConnectDialog(HWND hWnd)
 {
+    ATLASSERT(hWnd != 0);
     if (!::IsWindow(hWnd))
         return TRUE;
     DWORD dwProcessId = 0;
@@ -332,6 +423,7 @@ BOOL CGraphEdit::MatchConnectDialog(HWND hWnd)
 
 BOOL CGraphEdit::MatchListBox(HWND hWnd)
 {
+    ATLASSERT(hWnd != 0);
     if (!::IsWindow(hWnd))
         return TRUE;
     wchar_t szClassName[256] = {};
@@ -343,25 +435,30 @@ BOOL CGraphEdit::MatchListBox(HWND hWnd)
     return FALSE;
 }
 
-int CGraphEdit::FindGraphEntry(IUnknown* pGraph)
+// *pnIndex: the first entry that names this process and pGraph, or -1.
+HRESULT CGraphEdit::FindGraphEntry(IUnknown* pGraph, int* pnIndex)
 {
+    *pnIndex = -1;
     if (!::IsWindow(m_hWndListBox))
-        return -1;
-    const int cEntries = static_cast<int>(::SendMessageW(m_hWndListBox, LB_GETCOUNT, 0, 0));
-    for (int i = 0; i < cEntries; ++i)
+        return S_OK;
+    LRESULT cEntries = 0;
+    HRESULT hr = SendToEditor(m_hWndListBox, LB_GETCOUNT, 0, 0, &cEntries);
+    if (FAILED(hr))
+        return hr;
+    CTextBuffer scratch(kcchScratch);
+    for (int i = 0; i < static_cast<int>(cEntries); ++i)
     {
-        // Longer entries are not ours, and would not fit.
-        const LRESULT cch = ::SendMessageW(m_hWndListBox, LB_GETTEXTLEN, i, 0);
-        if (cch <= 0 || cch >= kcchEntry)
-            continue;
         wchar_t szCookieName[kcchEntry];
-        szCookieName[0] = L'\0';
-        const LRESULT cchRead =
-            ::SendMessageW(m_hWndListBox, LB_GETTEXT, i, reinterpret_cast<LPARAM>(szCookieName));
-        if (cchRead > 0 && cchRead < kcchEntry && IsGraphEntry(szCookieName, pGraph))
-            return i;
+        hr = ReadListEntry(m_hWndListBox, i, scratch, szCookieName, _countof(szCookieName));
+        if (FAILED(hr))
+            return hr;
+        if (hr == S_OK && IsGraphEntry(szCookieName, pGraph))
+        {
+            *pnIndex = i;
+            return S_OK;
+        }
     }
-    return -1;
+    return S_OK;
 }
 
 // "... pid <process id in hex> ...IFilterGraph = <graph pointer in hex>": the

@@ -12,6 +12,22 @@ HRESULT AddGraphToRot(IUnknown* pGraph, DWORD* pdwCookie);
 // Withdraws the entry that dwCookie names; 0 names none.
 void RemoveGraphFromRot(DWORD dwCookie);
 
+// The graph editor launched by CGraphEdit: its process and main thread,
+// whose handles it owns. Empty (all zero) when no editor is tracked.
+struct CEditorProcess
+{
+    CHandle hProcess;
+    CHandle hThread;
+    DWORD dwProcessId = 0;
+    DWORD dwThreadId = 0;
+
+    bool IsEmpty() const { return hProcess == nullptr && hThread == nullptr; }
+    // Takes over what CreateProcessW handed out.
+    void Attach(const PROCESS_INFORMATION& pi);
+    // Closes both handles and forgets the editor.
+    void Reset();
+};
+
 // The graph editor (GraphEdit) launched to show the graph, and the graph's
 // entry in the Running Object Table. ShowGraph publishes the graph, starts the
 // editor and has it attach to the graph; Close withdraws the entry and makes
@@ -27,7 +43,8 @@ public:
 
     // S_OK: the editor runs and was asked to attach; S_FALSE: it runs but its
     // main window did not show in time; REGDB_E_CLASSNOTREG: the property-page
-    // library is not registered; otherwise why publishing or starting failed.
+    // library is not registered; HRESULT_FROM_WIN32(ERROR_TIMEOUT): the editor
+    // stopped answering; otherwise why publishing or starting failed.
     HRESULT ShowGraph(IUnknown* pGraph);
     // Withdraws the entry, forgets the editor's windows and makes the launched
     // editor quit. Safe in any state, any number of times.
@@ -36,14 +53,14 @@ public:
 private:
     friend struct CGraphEditAccess; // lets tests reach the members
 
-    bool IsProppageRegistered(LPWSTR pszProppage_dll);
+    bool IsProppageRegistered(LPWSTR pszProppage_dll, size_t cchProppage_dll);
     HRESULT LoadGraphEdit(LPCWSTR pszProppage_dll);
     bool FindMainWindow();
     bool WaitWhileHidden();
     void QuitGraphEdit();
     void PostConnectCommand();
-    void SelectRemoteGraph(IUnknown* pGraph);
-    int FindGraphEntry(IUnknown* pGraph);
+    HRESULT SelectRemoteGraph(IUnknown* pGraph);
+    HRESULT FindGraphEntry(IUnknown* pGraph, int* pnIndex);
     static bool IsGraphEntry(LPCWSTR pszCookieName, IUnknown* pGraph);
 
     BOOL MatchMainWindow(HWND hWnd);
@@ -54,7 +71,7 @@ private:
     static BOOL CALLBACK EnumListBoxProc(HWND hWnd, LPARAM lParam);
 
     DWORD m_dwCookie;
-    PROCESS_INFORMATION m_rgPI;
+    CEditorProcess m_rgPI;
     HWND m_hWndGraphEdit;
     HWND m_hWndListBox;
 };

@@ -11,6 +11,7 @@
 #include "TestUtil.h"
 #include "WindowDriver.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <optional>
@@ -21,10 +22,16 @@ struct CGraphEditAccess
 {
     static bool IsGraphEntry(LPCWSTR psz, IUnknown* pGraph) { return CGraphEdit::IsGraphEntry(psz, pGraph); }
     static HANDLE Process(CGraphEdit& edit) { return edit.m_rgPI.hProcess; }
+    // What each window test answers for a null window: go on enumerating.
+    static std::vector<BOOL> MatchNullWindows(CGraphEdit& edit)
+    {
+        return {edit.MatchMainWindow(nullptr), edit.MatchConnectDialog(nullptr), edit.MatchListBox(nullptr)};
+    }
     static int FindGraphEntry(CGraphEdit& edit, HWND hWndListBox, IUnknown* pGraph)
     {
         edit.m_hWndListBox = hWndListBox;
-        const int i = edit.FindGraphEntry(pGraph);
+        int i = -2;
+        EXPECT_EQ(S_OK, edit.FindGraphEntry(pGraph, &i));
         edit.m_hWndListBox = nullptr;
         return i;
     }
@@ -140,6 +147,20 @@ private:
     std::optional<std::vector<BYTE>> m_saved;
 };
 
+// Whether the registry hands out the unnamed value of the key, stored as
+// text without its terminator, with a terminator added when there is room.
+bool RegistryTerminates(HKEY hRoot, LPCWSTR pszKey, const std::wstring& stored)
+{
+    HKEY hKey = nullptr;
+    if (::RegOpenKeyExW(hRoot, pszKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+        return false;
+    std::vector<wchar_t> buffer(stored.size() + 8, L'Z');
+    DWORD cb = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+    const LONG lRes = ::RegQueryValueExW(hKey, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &cb);
+    ::RegCloseKey(hKey);
+    return lRes == ERROR_SUCCESS && cb == (stored.size() + 1) * sizeof(wchar_t) && buffer[stored.size()] == L'\0';
+}
+
 std::wstring ProcessImage(HANDLE hProcess)
 {
     wchar_t sz[MAX_PATH] = {};
@@ -236,11 +257,30 @@ TEST(GraphEntryTest, ListPicksTheFirstMatchAndSkipsEntriesTooLongToBeOurs)
 
     CGraphEdit edit;
     EXPECT_EQ(3, CGraphEditAccess::FindGraphEntry(edit, hWndList, pGraph));
+
+    // The longest entry that is read is 63 characters.
+    for (const size_t cch : {63u, 64u})
+    {
+        HWND hWndOne = ::CreateWindowExW(0, L"ListBox", nullptr, LBS_HASSTRINGS, 0, 0, 100, 100, nullptr, nullptr,
+                                         nullptr, nullptr);
+        const std::wstring padded = std::wstring(cch - entry.size(), L' ') + entry;
+        ::SendMessageW(hWndOne, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(padded.c_str()));
+        EXPECT_EQ(cch == 63u ? 0 : -1, CGraphEditAccess::FindGraphEntry(edit, hWndOne, pGraph)) << cch;
+        ::DestroyWindow(hWndOne);
+    }
     ::SendMessageW(hWndList, LB_DELETESTRING, 4, 0);
     ::SendMessageW(hWndList, LB_DELETESTRING, 3, 0);
     EXPECT_EQ(-1, CGraphEditAccess::FindGraphEntry(edit, hWndList, pGraph));
     ::DestroyWindow(hWndList);
     EXPECT_EQ(-1, CGraphEditAccess::FindGraphEntry(edit, hWndList, pGraph)) << "no list box";
+}
+
+TEST(GraphEntryTest, WindowTestsReportANullWindow)
+{
+    CDiagnosticsRecorder diag;
+    CGraphEdit edit;
+    EXPECT_EQ((std::vector<BOOL>{TRUE, TRUE, TRUE}), CGraphEditAccess::MatchNullWindows(edit));
+    EXPECT_EQ((std::vector<std::wstring>{L"hWnd != 0", L"hWnd != 0", L"hWnd != 0"}), diag.Reports());
 }
 
 TEST_F(ComTest, RotEntryNamesTheLowHalfOfTheGraphPointerAndTheProcess)
@@ -387,14 +427,22 @@ TEST_F(EditorLookupTest, OverlongAndUnterminatedValuesAreNotRead)
     }
     EXPECT_TRUE(diag.HasReport(L"CGraphEdit::ShowGraph(): Proppage.dll is not registered"));
 
-    // A short value without its terminator is either refused or read exactly,
-    // as the platform's registry hands it out; never read past its end.
-    m_proppage.SetUnterminated(m_dir + L"\\proppage.dll");
+    // A short value without its terminator is read exactly where the
+    // registry terminates it in the buffer (Wine does), and refused where it
+    // does not (Windows): never read past its end.
+    const std::wstring shortValue = m_dir + L"\\proppage.dll";
+    m_proppage.SetUnterminated(shortValue);
+    const bool bTerminated = RegistryTerminates(HKEY_CLASSES_ROOT, kProppageKey, shortValue);
     const auto [hrShort, imageShort] = Show();
-    if (hrShort != REGDB_E_CLASSNOTREG)
+    if (bTerminated)
     {
         EXPECT_EQ(S_FALSE, hrShort);
         EXPECT_EQ(0, _wcsicmp((m_dir + L"\\other.exe").c_str(), imageShort.c_str()));
+    }
+    else
+    {
+        EXPECT_EQ(REGDB_E_CLASSNOTREG, hrShort);
+        EXPECT_TRUE(imageShort.empty()) << "no editor was started";
     }
 
     // An unreadable Path falls back to the bare file name, then beside the library.
@@ -436,6 +484,70 @@ TEST_F(EditorLookupTest, HiddenMainWindowGivesStatusOneAfterPolling)
               errors);
     m_edit.Close();
     EXPECT_TRUE(OwnRotEntries().empty());
+}
+
+// ---------------------------------------------------------------------------
+// The editor on its own
+
+namespace
+{
+
+// The dialogs of a process, shown or not yet shown.
+size_t ProcessDialogCount(DWORD dwProcessId)
+{
+    struct Search
+    {
+        DWORD dwProcessId;
+        size_t cDialogs;
+    } search = {dwProcessId, 0};
+    ::EnumWindows(
+        [](HWND hWnd, LPARAM lParam) -> BOOL {
+            auto* pSearch = reinterpret_cast<Search*>(lParam);
+            DWORD dwProcessId = 0;
+            ::GetWindowThreadProcessId(hWnd, &dwProcessId);
+            if (dwProcessId == pSearch->dwProcessId && ClassNameOf(hWnd) == L"#32770")
+                ++pSearch->cDialogs;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.cDialogs;
+}
+
+} // namespace
+
+TEST(GraphEditorTest, SecondConnectCommandDoesNotOpenASecondDialog)
+{
+    const std::wstring exe = BuildFolder() + L"\\testbed\\graphedit\\graphedt.exe";
+    STARTUPINFOW si = {sizeof(si)};
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(::CreateProcessW(exe.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    ::WaitForInputIdle(pi.hProcess, 5000);
+    std::vector<HWND> editors;
+    for (int nTry = 0; nTry < 250 && editors.empty(); ++nTry, ::Sleep(20))
+    {
+        for (HWND hWnd : EditorWindows())
+        {
+            DWORD dwProcessId = 0;
+            ::GetWindowThreadProcessId(hWnd, &dwProcessId);
+            if (dwProcessId == pi.dwProcessId)
+                editors.push_back(hWnd);
+        }
+    }
+    ASSERT_EQ(1u, editors.size());
+
+    // The second command arrives while the first one's dialog runs its loop.
+    constexpr WPARAM kConnectCommand = 0x8034;
+    ::PostMessageW(editors[0], WM_COMMAND, kConnectCommand, 0);
+    ::PostMessageW(editors[0], WM_COMMAND, kConnectCommand, 0);
+    size_t cMost = 0;
+    for (int nTry = 0; nTry < 100; ++nTry, ::Sleep(10)) // a second dialog would open within this second
+        cMost = std::max(cMost, ProcessDialogCount(pi.dwProcessId));
+    EXPECT_EQ(1u, cMost);
+
+    ::TerminateProcess(pi.hProcess, 0);
+    ::WaitForSingleObject(pi.hProcess, 5000);
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
 }
 
 // ---------------------------------------------------------------------------
@@ -490,6 +602,22 @@ TEST_F(ShowGraphTest, EditorAttachesToTheConsoleGraphAndQuitsWithIt)
     EXPECT_TRUE(OwnRotEntries().empty());
 }
 
+TEST_F(ShowGraphTest, EditorEndsNamesThatComeWithoutTerminator)
+{
+    filters.spServer->AnswerUnterminatedNames();
+    ASSERT_TRUE(host.Click(IDC_DEFAULT));
+    ASSERT_TRUE(host.Click(IDC_SHOW, 10000)) << "a message box is open";
+    HWND hWndEditor = OnlyEditor();
+    ASSERT_NE(nullptr, hWndEditor);
+
+    // The names are cut to what their arrays can hold with a terminator.
+    const std::vector<std::wstring> lines = EditorLines(hWndEditor);
+    const std::wstring filter(MAX_FILTER_NAME - 1, L'n');
+    const std::wstring pin = L"    Pin: " + filter + L"." + std::wstring(MAX_PIN_NAME - 1, L'p') + L" (input)";
+    EXPECT_EQ(1u, CountStartingWith(lines, L"Filter: " + filter + L" {"));
+    EXPECT_EQ(2, std::count(lines.begin(), lines.end(), pin));
+}
+
 TEST_F(ShowGraphTest, ShowingAgainReplacesTheEditor)
 {
     ASSERT_TRUE(host.Click(IDC_DEFAULT));
@@ -514,6 +642,61 @@ TEST_F(ShowGraphTest, WithoutGraphSaysItCannot)
     ASSERT_NE(nullptr, box.hWnd);
     EXPECT_EQ(L"Can't show graph\n" + SystemText(E_FAIL) + L"\nError 0x80004005", box.text);
     EXPECT_TRUE(EditorWindows().empty());
+}
+
+// The editor builds that misbehave, in place of the installed one.
+class HostileEditorTest : public ShowGraphTest
+{
+protected:
+    void UseEditor(const wchar_t* pszFile)
+    {
+        m_path.SetText(BuildFolder() + L"\\testbed\\graphedit\\" + pszFile);
+    }
+    // Ends every editor this test started, answering or not.
+    static void EndEditors()
+    {
+        for (HWND hWnd : EditorWindows())
+        {
+            DWORD dwProcessId = 0;
+            ::GetWindowThreadProcessId(hWnd, &dwProcessId);
+            HANDLE hProcess = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, dwProcessId);
+            if (hProcess == nullptr)
+                continue;
+            EXPECT_TRUE(::TerminateProcess(hProcess, 1));
+            ::WaitForSingleObject(hProcess, 5000);
+            ::CloseHandle(hProcess);
+        }
+    }
+
+    CRegistryValue m_path{HKEY_LOCAL_MACHINE, kGraphEditKey, L"Path"};
+};
+
+TEST_F(HostileEditorTest, ListThatTellsShortLengthsAndCopiesLongTextsIsReadSafely)
+{
+    UseEditor(L"graphedt-liar.exe");
+    ASSERT_TRUE(host.Click(IDC_DEFAULT));
+    ASSERT_TRUE(host.Click(IDC_SHOW, 10000)) << "a message box is open";
+    HWND hWndEditor = OnlyEditor();
+    ASSERT_NE(nullptr, hWndEditor);
+    // The decoy before the console's entry was passed over.
+    EXPECT_EQ(4u, CountStartingWith(EditorLines(hWndEditor), L"Connection: "));
+    EXPECT_TRUE(diag.Reports().empty());
+}
+
+TEST_F(HostileEditorTest, ListThatStopsAnsweringFailsShowGraphAndTheDialogAnswers)
+{
+    UseEditor(L"graphedt-hung.exe");
+    ASSERT_TRUE(host.Click(IDC_DEFAULT));
+    host.PostClick(IDC_SHOW);
+    HWND hWndBox = host.WaitForMessageBox(10000);
+    ASSERT_NE(nullptr, hWndBox);
+    const MessageBoxView box = ReadMessageBox(hWndBox);
+    const HRESULT hrTimeout = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+    EXPECT_EQ(L"Can't show graph\n" + SystemText(hrTimeout) + L"\nError 0x800705B4", box.text);
+    DismissMessageBox(hWndBox);
+    EXPECT_TRUE(host.Send(WM_NULL, 0, 0, nullptr, 1000)) << "the dialog answers";
+    EXPECT_EQ(1u, EditorWindows().size()) << "the hung editor is still there";
+    EndEditors();
 }
 
 TEST_F(ShowGraphTest, EditorThatNeverShowsItsWindowSaysStatusOne)

@@ -2,13 +2,17 @@
 // publish in the Running Object Table, attaches to the one the user picks and
 // shows its filters, pins and connections.
 //
-// Built twice: graphedt.exe, and a test build that never shows its main
-// window (GRAPHEDIT_NEVER_SHOWN).
+// Built as graphedt.exe, and as test builds that misbehave the way a broken
+// editor may: one never shows its main window (GRAPHEDIT_NEVER_SHOWN), one
+// tells a short length for each connect-list entry and then hands over a long
+// text, after a decoy entry (GRAPHEDIT_LYING_LIST), and one whose connect list
+// stops answering (GRAPHEDIT_HUNG_LIST).
 #include <atlbase.h>
 
 #include <dshow.h>
 #include <strsafe.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -107,6 +111,7 @@ std::wstring FilterName(IBaseFilter* pFilter)
         return L"?";
     if (info.pGraph != nullptr)
         info.pGraph->Release();
+    info.achName[MAX_FILTER_NAME - 1] = L'\0'; // another process's answer
     return info.achName;
 }
 
@@ -116,6 +121,7 @@ std::wstring PinName(IPin* pPin, PIN_DIRECTION* peDirection = nullptr)
     PIN_INFO info = {};
     if (FAILED(pPin->QueryPinInfo(&info)))
         return L"?";
+    info.achName[MAX_PIN_NAME - 1] = L'\0'; // another process's answer
     std::wstring name = info.pFilter != nullptr ? FilterName(info.pFilter) + L"." + info.achName : info.achName;
     if (info.pFilter != nullptr)
         info.pFilter->Release();
@@ -214,6 +220,89 @@ std::vector<std::wstring> DescribeGraph(IFilterGraph* pGraph)
 }
 
 // ---------------------------------------------------------------------------
+// The test builds' misbehaving connect list
+
+#if defined(GRAPHEDIT_LYING_LIST) || defined(GRAPHEDIT_HUNG_LIST)
+constexpr wchar_t kszListState[] = L"SkerryListState";
+
+// What the subclassed list keeps: the list box's own procedure and which
+// entries' lengths have been asked for.
+struct ListState
+{
+    WNDPROC pfnListProc = nullptr;
+    std::vector<bool> lengthAsked;
+};
+
+#ifdef GRAPHEDIT_LYING_LIST
+// Longer than any entry a reader expects.
+constexpr size_t kcchDecoy = 4000;
+constexpr LRESULT kcchShortLength = 10;
+#else
+constexpr DWORD kHangMs = 60000;
+#endif
+
+LRESULT CALLBACK MisbehavingListProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    auto* pState = static_cast<ListState*>(::GetPropW(hWnd, kszListState));
+    if (pState == nullptr)
+        return ::DefWindowProcW(hWnd, uMsg, wParam, lParam);
+    const WNDPROC pfnListProc = pState->pfnListProc;
+    switch (uMsg)
+    {
+#ifdef GRAPHEDIT_LYING_LIST
+    case LB_GETTEXTLEN:
+        // The first answer for each entry is short; later ones (such as the
+        // one the system asks for while it copies the text) are true.
+        if (wParam >= pState->lengthAsked.size())
+            pState->lengthAsked.resize(wParam + 1);
+        if (!pState->lengthAsked[wParam])
+        {
+            pState->lengthAsked[wParam] = true;
+            return kcchShortLength;
+        }
+        break;
+#else
+    case LB_GETCOUNT:
+        ::Sleep(kHangMs); // the whole thread stops answering
+        break;
+#endif
+    case WM_NCDESTROY:
+        ::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(pfnListProc));
+        ::RemovePropW(hWnd, kszListState);
+        delete pState;
+        break;
+    }
+    return ::CallWindowProcW(pfnListProc, hWnd, uMsg, wParam, lParam);
+}
+
+void MisbehaveInTests(HWND hWndList)
+{
+#ifdef GRAPHEDIT_LYING_LIST
+    // A decoy entry before the real ones, too long for any reader's buffer;
+    // its item data names no graph.
+    const std::wstring decoy(kcchDecoy, L'x');
+    const LRESULT nDecoy = ::SendMessageW(hWndList, LB_INSERTSTRING, 0, reinterpret_cast<LPARAM>(decoy.c_str()));
+    if (nDecoy >= 0)
+        ::SendMessageW(hWndList, LB_SETITEMDATA, nDecoy, static_cast<LPARAM>(-1));
+#endif
+    auto* pState = new (std::nothrow) ListState;
+    if (pState == nullptr)
+        return;
+    if (!::SetPropW(hWndList, kszListState, pState))
+    {
+        delete pState;
+        return;
+    }
+    pState->pfnListProc = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrW(hWndList, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(MisbehavingListProc)));
+}
+#else
+void MisbehaveInTests(HWND)
+{
+}
+#endif
+
+// ---------------------------------------------------------------------------
 // The editor
 
 class CGraphEditor
@@ -241,6 +330,7 @@ private:
     HWND m_hWnd = nullptr;
     HWND m_hWndList = nullptr;
     HACCEL m_hAccel = nullptr;
+    HWND m_hWndConnect = nullptr;            // the connect dialog, while it is open
     std::vector<RemoteGraph> m_remoteGraphs; // while the connect dialog is open
     std::vector<RemoteGraph> m_startGraphs;  // listed at the start
     DWORD m_dwStartTick = 0;
@@ -352,6 +442,13 @@ constexpr DWORD kStartListFreshMs = 5000;
 
 void CGraphEditor::ConnectToRemoteGraph()
 {
+    // The command can arrive again while the dialog runs its own loop: one
+    // dialog at a time, the open one comes to the front.
+    if (m_hWndConnect != nullptr)
+    {
+        ::SetForegroundWindow(m_hWndConnect);
+        return;
+    }
     if (!m_startGraphs.empty() && ::GetTickCount() - m_dwStartTick < kStartListFreshMs)
         m_remoteGraphs = std::move(m_startGraphs);
     else
@@ -359,6 +456,7 @@ void CGraphEditor::ConnectToRemoteGraph()
     m_startGraphs.clear();
     const INT_PTR nResult = ::DialogBoxParamW(m_hInstance, MAKEINTRESOURCEW(IDD_CONNECT), m_hWnd,
                                               ConnectDialogProc, reinterpret_cast<LPARAM>(this));
+    m_hWndConnect = nullptr;
     m_remoteGraphs.clear();
     if (nResult == IDOK)
         ShowGraph();
@@ -403,6 +501,7 @@ INT_PTR CALLBACK CGraphEditor::ConnectDialogProc(HWND hWnd, UINT uMsg, WPARAM wP
 // One list entry for each published graph; its index names the moniker.
 BOOL CGraphEditor::OnConnectInit(HWND hWndDialog)
 {
+    m_hWndConnect = hWndDialog;
     HWND hWndList = ::GetDlgItem(hWndDialog, IDC_REMOTELIST);
     for (size_t i = 0; i < m_remoteGraphs.size(); ++i)
     {
@@ -411,6 +510,7 @@ BOOL CGraphEditor::OnConnectInit(HWND hWndDialog)
         if (nIndex >= 0)
             ::SendMessageW(hWndList, LB_SETITEMDATA, nIndex, static_cast<LPARAM>(i));
     }
+    MisbehaveInTests(hWndList);
     return TRUE;
 }
 
