@@ -337,6 +337,46 @@ TEST(GraphManagerTest, LoadFailuresGiveTheStatusOfTheStep)
     }
 }
 
+// A graph embedded in a larger stream: each Load takes only the graph's own
+// bytes, so that what follows it, another graph included, is read next.
+TEST(GraphManagerTest, LoadLeavesTheStreamRightAfterTheGraph)
+{
+    CApartment apartment;
+    const std::vector<uint8_t> saved = GraphStreamOf(kDefaultGraph);
+    ASSERT_FALSE(saved.empty());
+    const std::vector<uint8_t> before = {'h', 'e', 'a', 'd'};
+    const std::vector<uint8_t> after = {0xFF, 0xFE, 'e', 0, 'n', 0, 'd', 0};
+    std::vector<uint8_t> bytes = before;
+    for (int i = 0; i < 2; ++i)
+        bytes.insert(bytes.end(), saved.begin(), saved.end());
+    bytes.insert(bytes.end(), after.begin(), after.end());
+    CComPtr<IStream> spStream;
+    ASSERT_EQ(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, &spStream));
+    ASSERT_EQ(S_OK, spStream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr));
+    LARGE_INTEGER liSeek = {};
+    liSeek.QuadPart = static_cast<LONGLONG>(before.size());
+    ASSERT_EQ(S_OK, spStream->Seek(liSeek, STREAM_SEEK_SET, nullptr));
+
+    for (size_t nGraph = 1; nGraph <= 2; ++nGraph)
+    {
+        SCOPED_TRACE(nGraph);
+        CComPtr<IGraphBuilder> spGraph = NewGraph();
+        CComPtr<IPersistStream> spPersist;
+        ASSERT_EQ(S_OK, spGraph.QueryInterface(&spPersist));
+        ASSERT_EQ(S_OK, spPersist->Load(spStream));
+        EXPECT_EQ(4u, FilterCount(spGraph));
+        const LARGE_INTEGER liZero = {};
+        ULARGE_INTEGER uliPosition = {};
+        ASSERT_EQ(S_OK, spStream->Seek(liZero, STREAM_SEEK_CUR, &uliPosition));
+        EXPECT_EQ(before.size() + nGraph * saved.size(), uliPosition.QuadPart);
+    }
+    std::vector<uint8_t> rest(after.size() + 1);
+    ULONG cbRead = 0;
+    ASSERT_EQ(S_OK, spStream->Read(rest.data(), static_cast<ULONG>(rest.size()), &cbRead));
+    rest.resize(cbRead);
+    EXPECT_EQ(after, rest);
+}
+
 // ---------------------------------------------------------------------------
 // The console
 

@@ -12,7 +12,7 @@ namespace
 
 LONG g_cObjects = 0;
 
-// Graph files are small; a stream past this is not one.
+// Graph files are small; a graph longer than this is not one.
 constexpr size_t kcbMaxGraph = 64 * 1024 * 1024;
 
 using PfnDllGetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
@@ -26,6 +26,27 @@ HMODULE LoadQuartz()
         return nullptr;
     ::lstrcatW(szPath, L"\\quartz.dll");
     return ::LoadLibraryW(szPath);
+}
+
+// Reads one graph from where the stream stands and leaves the stream right
+// after it: the graph may be followed by data of whoever embedded it.
+HRESULT ReadGraph(IStream* pStream, grf::Graph& graph)
+{
+    const LARGE_INTEGER liZero = {};
+    ULARGE_INTEGER uliStart = {};
+    HRESULT hr = pStream->Seek(liZero, STREAM_SEEK_CUR, &uliStart);
+    if (FAILED(hr))
+        return hr;
+    std::vector<uint8_t> bytes;
+    hr = ReadAtMost(pStream, kcbMaxGraph, bytes);
+    if (FAILED(hr))
+        return hr;
+    const grf::Result result = grf::Parse(bytes.data(), bytes.size(), graph);
+    if (!result)
+        return VFW_E_INVALID_FILE_FORMAT;
+    LARGE_INTEGER liEnd = {};
+    liEnd.QuadPart = static_cast<LONGLONG>(uliStart.QuadPart + result.offset);
+    return pStream->Seek(liEnd, STREAM_SEEK_SET, nullptr);
 }
 
 HRESULT LastErrorStatus()
@@ -140,13 +161,10 @@ STDMETHODIMP CPersistentGraph::Load(IStream* pStream)
 {
     if (pStream == nullptr)
         return E_POINTER;
-    std::vector<uint8_t> bytes;
-    HRESULT hr = ReadAll(pStream, kcbMaxGraph, bytes);
+    grf::Graph graph;
+    HRESULT hr = ReadGraph(pStream, graph);
     if (FAILED(hr))
         return hr;
-    grf::Graph graph;
-    if (!grf::Parse(bytes.data(), bytes.size(), graph))
-        return VFW_E_INVALID_FILE_FORMAT;
 
     // Interfaces of the inner object reached through QueryInterface count on
     // this object; held only for the call.
