@@ -377,6 +377,38 @@ TEST(GraphManagerTest, LoadLeavesTheStreamRightAfterTheGraph)
     EXPECT_EQ(after, rest);
 }
 
+// quartz serves the aggregated graph manager and what it hands out, such as
+// the graph's clock, which may outlive the graph. The DLL may go only when
+// quartz may go as well, and never while a graph lives.
+TEST(GraphManagerTest, UnloadsOnlyWhenQuartzServesNothingEither)
+{
+    CApartment apartment;
+    CComPtr<IGraphBuilder> spGraph = NewGraph();
+    ASSERT_TRUE(spGraph != nullptr);
+    const auto canUnloadNow = [](const wchar_t* pszModule) {
+        const HMODULE hModule = ::GetModuleHandleW(pszModule);
+        const FARPROC pfn = hModule != nullptr ? ::GetProcAddress(hModule, "DllCanUnloadNow") : nullptr;
+        EXPECT_NE(nullptr, pfn) << "no DllCanUnloadNow in a loaded " << pszModule;
+        return pfn != nullptr ? reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(pfn))() : E_FAIL;
+    };
+    EXPECT_EQ(S_FALSE, canUnloadNow(L"GraphPersist.dll")) << "a graph lives";
+
+    ASSERT_EQ(S_OK, spGraph->SetDefaultSyncSource());
+    CComPtr<IMediaFilter> spMediaFilter;
+    ASSERT_EQ(S_OK, spGraph.QueryInterface(&spMediaFilter));
+    CComPtr<IReferenceClock> spClock;
+    ASSERT_EQ(S_OK, spMediaFilter->GetSyncSource(&spClock));
+    ASSERT_TRUE(spClock != nullptr);
+    spMediaFilter.Release();
+    spGraph.Release();
+    EXPECT_EQ(S_FALSE, canUnloadNow(L"GraphPersist.dll")) << "the graph's clock lives on";
+    REFERENCE_TIME rtNow = 0;
+    EXPECT_EQ(S_OK, spClock->GetTime(&rtNow));
+
+    spClock.Release();
+    EXPECT_EQ(canUnloadNow(L"quartz.dll"), canUnloadNow(L"GraphPersist.dll"));
+}
+
 // ---------------------------------------------------------------------------
 // The console
 

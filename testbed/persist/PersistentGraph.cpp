@@ -10,23 +10,8 @@
 namespace
 {
 
-LONG g_cObjects = 0;
-
 // Graph files are small; a graph longer than this is not one.
 constexpr size_t kcbMaxGraph = 64 * 1024 * 1024;
-
-using PfnDllGetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-
-// quartz.dll of the system folder, never one found elsewhere on the path.
-HMODULE LoadQuartz()
-{
-    wchar_t szPath[MAX_PATH] = {};
-    const UINT cch = ::GetSystemDirectoryW(szPath, MAX_PATH);
-    if (cch == 0 || cch >= MAX_PATH - 12)
-        return nullptr;
-    ::lstrcatW(szPath, L"\\quartz.dll");
-    return ::LoadLibraryW(szPath);
-}
 
 // Reads one graph from where the stream stands and leaves the stream right
 // after it: the graph may be followed by data of whoever embedded it.
@@ -49,12 +34,6 @@ HRESULT ReadGraph(IStream* pStream, grf::Graph& graph)
     return pStream->Seek(liEnd, STREAM_SEEK_SET, nullptr);
 }
 
-HRESULT LastErrorStatus()
-{
-    const DWORD dwError = ::GetLastError();
-    return dwError != 0 ? HRESULT_FROM_WIN32(dwError) : E_FAIL;
-}
-
 } // namespace
 
 HRESULT CPersistentGraph::Create(REFIID riid, void** ppv)
@@ -72,10 +51,7 @@ HRESULT CPersistentGraph::Create(REFIID riid, void** ppv)
     return hr;
 }
 
-CPersistentGraph::CPersistentGraph()
-{
-    ::InterlockedIncrement(&g_cObjects);
-}
+CPersistentGraph::CPersistentGraph() = default;
 
 CPersistentGraph::~CPersistentGraph()
 {
@@ -84,30 +60,14 @@ CPersistentGraph::~CPersistentGraph()
     m_cRef = 1;
     if (m_pInner != nullptr)
         m_pInner->Release();
-    if (m_hQuartz != nullptr)
-        ::FreeLibrary(m_hQuartz);
-    ::InterlockedDecrement(&g_cObjects);
-}
-
-LONG CPersistentGraph::ObjectCount()
-{
-    return g_cObjects;
 }
 
 // The inner object is made through quartz's class factory, with this object
 // as its controlling unknown; it hands back its non-delegating IUnknown.
 HRESULT CPersistentGraph::CreateInner()
 {
-    m_hQuartz = LoadQuartz();
-    if (m_hQuartz == nullptr)
-        return LastErrorStatus();
-    // Through a plain function pointer type: FARPROC carries no signature.
-    const auto pfnGetClassObject = reinterpret_cast<PfnDllGetClassObject>(
-        reinterpret_cast<void (*)()>(::GetProcAddress(m_hQuartz, "DllGetClassObject")));
-    if (pfnGetClassObject == nullptr)
-        return LastErrorStatus();
     CComPtr<IClassFactory> spFactory;
-    HRESULT hr = pfnGetClassObject(CLSID_FilterGraph, IID_IClassFactory, reinterpret_cast<void**>(&spFactory));
+    HRESULT hr = CPersistModule::Get().GetQuartzGraphFactory(spFactory);
     if (FAILED(hr))
         return hr;
     return spFactory->CreateInstance(static_cast<IPersistStream*>(this), IID_IUnknown,

@@ -3,6 +3,8 @@
 // IPersistStream is the inner object's.
 #pragma once
 
+#include "PersistModule.h"
+
 #include <windows.h>
 
 #include <objidl.h>
@@ -30,9 +32,6 @@ public:
     STDMETHODIMP Save(IStream* pStream, BOOL fClearDirty) override;
     STDMETHODIMP GetSizeMax(ULARGE_INTEGER* pcbSize) override;
 
-    // Objects alive, for DllCanUnloadNow.
-    static LONG ObjectCount();
-
 private:
     CPersistentGraph();
     ~CPersistentGraph();
@@ -42,7 +41,7 @@ private:
     HRESULT CreateInner();
     HRESULT SavedBytes(std::vector<uint8_t>& bytes);
 
+    CModuleObject m_moduleObject;
     LONG m_cRef = 1;
-    HMODULE m_hQuartz = nullptr;   // keeps the inner object's code loaded
     IUnknown* m_pInner = nullptr;  // the inner object's own, non-delegating IUnknown
 };
