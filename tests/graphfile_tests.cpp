@@ -30,6 +30,7 @@ const wchar_t kDefaultGraph[] = L"E:\\MXF-DATA\\!\\3.GRF";
 const wchar_t kNoServerGraph[] = L"E:\\MXF-DATA\\fixtures\\no-server.grf";
 const wchar_t kTwoServersGraph[] = L"E:\\MXF-DATA\\fixtures\\two-servers.grf";
 const wchar_t kGraphStream[] = L"ActiveMovieGraph";
+constexpr LONGLONG kUnitsPerMs = 10000;
 // A case that must fail, whichever failure status it shows.
 constexpr HRESULT kAnyFailure = S_OK;
 
@@ -375,6 +376,60 @@ TEST(GraphManagerTest, LoadLeavesTheStreamRightAfterTheGraph)
     ASSERT_EQ(S_OK, spStream->Read(rest.data(), static_cast<ULONG>(rest.size()), &cbRead));
     rest.resize(cbRead);
     EXPECT_EQ(after, rest);
+}
+
+// Stopping a running graph, either way, leaves it where the stream was: the
+// graph reports that position, and the next run goes on from it.
+TEST(GraphManagerTest, StoppingKeepsThePositionTheStreamReached)
+{
+    CApartment apartment;
+    const std::vector<uint8_t> saved = GraphStreamOf(kDefaultGraph);
+    ASSERT_FALSE(saved.empty());
+    const struct
+    {
+        const char* pszName;
+        HRESULT (STDMETHODCALLTYPE IMediaControl::*pfnStop)();
+    } cases[] = {
+        {"Stop", &IMediaControl::Stop},
+        {"StopWhenReady", &IMediaControl::StopWhenReady},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pszName);
+        CComPtr<IGraphBuilder> spGraph = NewGraph();
+        ASSERT_EQ(S_OK, LoadBytes(spGraph, saved));
+        CComPtr<IMediaControl> spControl;
+        ASSERT_EQ(S_OK, spGraph.QueryInterface(&spControl));
+        CComPtr<IMediaSeeking> spSeeking;
+        ASSERT_EQ(S_OK, spGraph.QueryInterface(&spSeeking));
+        LONGLONG llPosition = 0;
+        const auto reaches = [&](LONGLONG llAtLeast) {
+            for (int i = 0; i < 300 && llPosition < llAtLeast; ++i)
+            {
+                ::Sleep(10);
+                EXPECT_EQ(S_OK, spSeeking->GetCurrentPosition(&llPosition));
+            }
+            return llPosition >= llAtLeast;
+        };
+
+        ASSERT_TRUE(SUCCEEDED(spControl->Run()));
+        ASSERT_TRUE(reaches(kUnitsPerMs * 500));
+        const LONGLONG llPlaying = llPosition;
+        ASSERT_TRUE(SUCCEEDED((spControl.p->*c.pfnStop)()));
+        OAFilterState eState = State_Running;
+        EXPECT_EQ(S_OK, spControl->GetState(INFINITE, &eState));
+        EXPECT_EQ(State_Stopped, eState);
+        LONGLONG llStopped = -1;
+        LONGLONG llStop = -1;
+        ASSERT_EQ(S_OK, spSeeking->GetPositions(&llStopped, &llStop));
+        EXPECT_GE(llStopped, llPlaying) << "not the position of a pause";
+        EXPECT_EQ(S_OK, spSeeking->GetCurrentPosition(&llPosition));
+        EXPECT_EQ(llStopped, llPosition);
+
+        ASSERT_TRUE(SUCCEEDED(spControl->Run()));
+        EXPECT_TRUE(reaches(llStopped + kUnitsPerMs * 200));
+        EXPECT_EQ(S_OK, spControl->Stop());
+    }
 }
 
 // quartz serves the aggregated graph manager and what it hands out, such as

@@ -70,24 +70,34 @@ HRESULT CPersistentGraph::CreateInner()
     HRESULT hr = CPersistModule::Get().GetQuartzGraphFactory(spFactory);
     if (FAILED(hr))
         return hr;
-    return spFactory->CreateInstance(static_cast<IPersistStream*>(this), IID_IUnknown,
-                                     reinterpret_cast<void**>(&m_pInner));
+    hr = spFactory->CreateInstance(static_cast<IPersistStream*>(this), IID_IUnknown,
+                                   reinterpret_cast<void**>(&m_pInner));
+    if (SUCCEEDED(hr))
+        m_control.Attach(m_pInner);
+    return hr;
 }
 
 STDMETHODIMP CPersistentGraph::QueryInterface(REFIID riid, void** ppv)
 {
     if (ppv == nullptr)
         return E_POINTER;
-    *ppv = nullptr;
+    *ppv = OwnInterface(riid);
+    if (*ppv == nullptr)
+        return m_pInner != nullptr ? m_pInner->QueryInterface(riid, ppv) : E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+}
+
+// The interfaces answered here rather than by quartz's object.
+void* CPersistentGraph::OwnInterface(REFIID riid)
+{
     if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPersist) || IsEqualIID(riid, IID_IPersistStream))
-    {
-        *ppv = static_cast<IPersistStream*>(this);
-        AddRef();
-        return S_OK;
-    }
-    if (m_pInner == nullptr)
-        return E_NOINTERFACE;
-    return m_pInner->QueryInterface(riid, ppv);
+        return static_cast<IPersistStream*>(this);
+    if (IsEqualIID(riid, IID_IMediaControl))
+        return static_cast<IMediaControl*>(&m_control);
+    if (IsEqualIID(riid, IID_IMediaSeeking))
+        return static_cast<IMediaSeeking*>(&m_control);
+    return nullptr;
 }
 
 STDMETHODIMP_(ULONG) CPersistentGraph::AddRef()
