@@ -196,6 +196,38 @@ TEST(GraphFileFormatTest, WhatIsWrittenReadsBackTheSame)
     }
 }
 
+// A graph may sit in a larger stream: reading stops after END and the line
+// end that belongs to it, and whatever follows is not the graph's.
+TEST(GraphFileFormatTest, ReadingStopsRightAfterTheGraph)
+{
+    std::vector<uint8_t> written;
+    ASSERT_TRUE(grf::Write(FullGraph(3), written));
+    const std::string graph = "0002 FILTERS CONNECTIONS END";
+    const struct
+    {
+        const char* pszName;
+        std::vector<uint8_t> graph;
+        std::vector<uint8_t> after;
+    } cases[] = {
+        {"WrittenGraphThenText", written, CStream().Text("0003 FILTERS").Bytes()},
+        {"WrittenGraphThenBytes", written, {0xFF, 0x00, 0x7F}},
+        {"EndThenAnotherGraph", CStream().Text(graph).Bytes(), CStream().Text(" " + graph).Bytes()},
+        {"EndThenLineFeed", CStream().Text(graph + "\n").Bytes(), CStream().Text("\r\n").Bytes()},
+        {"EndThenCarriageReturnLineFeed", CStream().Text(graph + "\r\n").Bytes(), CStream().Text("\tx").Bytes()},
+        {"EndThenOneOddByte", CStream().Text(graph).Bytes(), {'\r'}},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pszName);
+        std::vector<uint8_t> bytes = c.graph;
+        bytes.insert(bytes.end(), c.after.begin(), c.after.end());
+        grf::Graph read;
+        const grf::Result result = Parse(bytes, read);
+        ASSERT_TRUE(result) << grf::ErrorText(result.error) << " at " << result.offset;
+        EXPECT_EQ(c.graph.size(), result.offset);
+    }
+}
+
 // The sample size may come first, before the major type; blanks between
 // tokens may be any mix of space, tab, CR and LF.
 TEST(GraphFileFormatTest, ReadsBothMediaTypeOrdersAndAnyBlanks)

@@ -30,6 +30,7 @@ const wchar_t kDefaultGraph[] = L"E:\\MXF-DATA\\!\\3.GRF";
 const wchar_t kNoServerGraph[] = L"E:\\MXF-DATA\\fixtures\\no-server.grf";
 const wchar_t kTwoServersGraph[] = L"E:\\MXF-DATA\\fixtures\\two-servers.grf";
 const wchar_t kGraphStream[] = L"ActiveMovieGraph";
+constexpr LONGLONG kUnitsPerMs = 10000;
 // A case that must fail, whichever failure status it shows.
 constexpr HRESULT kAnyFailure = S_OK;
 
@@ -335,6 +336,132 @@ TEST(GraphManagerTest, LoadFailuresGiveTheStatusOfTheStep)
         EXPECT_EQ(c.hr, LoadBytes(spGraph, c.bytes));
         EXPECT_EQ(c.cFilters, FilterCount(spGraph)) << "what was built stays";
     }
+}
+
+// A graph embedded in a larger stream: each Load takes only the graph's own
+// bytes, so that what follows it, another graph included, is read next.
+TEST(GraphManagerTest, LoadLeavesTheStreamRightAfterTheGraph)
+{
+    CApartment apartment;
+    const std::vector<uint8_t> saved = GraphStreamOf(kDefaultGraph);
+    ASSERT_FALSE(saved.empty());
+    const std::vector<uint8_t> before = {'h', 'e', 'a', 'd'};
+    const std::vector<uint8_t> after = {0xFF, 0xFE, 'e', 0, 'n', 0, 'd', 0};
+    std::vector<uint8_t> bytes = before;
+    for (int i = 0; i < 2; ++i)
+        bytes.insert(bytes.end(), saved.begin(), saved.end());
+    bytes.insert(bytes.end(), after.begin(), after.end());
+    CComPtr<IStream> spStream;
+    ASSERT_EQ(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, &spStream));
+    ASSERT_EQ(S_OK, spStream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr));
+    LARGE_INTEGER liSeek = {};
+    liSeek.QuadPart = static_cast<LONGLONG>(before.size());
+    ASSERT_EQ(S_OK, spStream->Seek(liSeek, STREAM_SEEK_SET, nullptr));
+
+    for (size_t nGraph = 1; nGraph <= 2; ++nGraph)
+    {
+        SCOPED_TRACE(nGraph);
+        CComPtr<IGraphBuilder> spGraph = NewGraph();
+        CComPtr<IPersistStream> spPersist;
+        ASSERT_EQ(S_OK, spGraph.QueryInterface(&spPersist));
+        ASSERT_EQ(S_OK, spPersist->Load(spStream));
+        EXPECT_EQ(4u, FilterCount(spGraph));
+        const LARGE_INTEGER liZero = {};
+        ULARGE_INTEGER uliPosition = {};
+        ASSERT_EQ(S_OK, spStream->Seek(liZero, STREAM_SEEK_CUR, &uliPosition));
+        EXPECT_EQ(before.size() + nGraph * saved.size(), uliPosition.QuadPart);
+    }
+    std::vector<uint8_t> rest(after.size() + 1);
+    ULONG cbRead = 0;
+    ASSERT_EQ(S_OK, spStream->Read(rest.data(), static_cast<ULONG>(rest.size()), &cbRead));
+    rest.resize(cbRead);
+    EXPECT_EQ(after, rest);
+}
+
+// Stopping a running graph, either way, leaves it where the stream was: the
+// graph reports that position, and the next run goes on from it.
+TEST(GraphManagerTest, StoppingKeepsThePositionTheStreamReached)
+{
+    CApartment apartment;
+    const std::vector<uint8_t> saved = GraphStreamOf(kDefaultGraph);
+    ASSERT_FALSE(saved.empty());
+    const struct
+    {
+        const char* pszName;
+        HRESULT (STDMETHODCALLTYPE IMediaControl::*pfnStop)();
+    } cases[] = {
+        {"Stop", &IMediaControl::Stop},
+        {"StopWhenReady", &IMediaControl::StopWhenReady},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pszName);
+        CComPtr<IGraphBuilder> spGraph = NewGraph();
+        ASSERT_EQ(S_OK, LoadBytes(spGraph, saved));
+        CComPtr<IMediaControl> spControl;
+        ASSERT_EQ(S_OK, spGraph.QueryInterface(&spControl));
+        CComPtr<IMediaSeeking> spSeeking;
+        ASSERT_EQ(S_OK, spGraph.QueryInterface(&spSeeking));
+        LONGLONG llPosition = 0;
+        const auto reaches = [&](LONGLONG llAtLeast) {
+            for (int i = 0; i < 300 && llPosition < llAtLeast; ++i)
+            {
+                ::Sleep(10);
+                EXPECT_EQ(S_OK, spSeeking->GetCurrentPosition(&llPosition));
+            }
+            return llPosition >= llAtLeast;
+        };
+
+        ASSERT_TRUE(SUCCEEDED(spControl->Run()));
+        ASSERT_TRUE(reaches(kUnitsPerMs * 500));
+        const LONGLONG llPlaying = llPosition;
+        ASSERT_TRUE(SUCCEEDED((spControl.p->*c.pfnStop)()));
+        OAFilterState eState = State_Running;
+        EXPECT_EQ(S_OK, spControl->GetState(INFINITE, &eState));
+        EXPECT_EQ(State_Stopped, eState);
+        LONGLONG llStopped = -1;
+        LONGLONG llStop = -1;
+        ASSERT_EQ(S_OK, spSeeking->GetPositions(&llStopped, &llStop));
+        EXPECT_GE(llStopped, llPlaying) << "not the position of a pause";
+        EXPECT_EQ(S_OK, spSeeking->GetCurrentPosition(&llPosition));
+        EXPECT_EQ(llStopped, llPosition);
+
+        ASSERT_TRUE(SUCCEEDED(spControl->Run()));
+        EXPECT_TRUE(reaches(llStopped + kUnitsPerMs * 200));
+        EXPECT_TRUE(SUCCEEDED(spControl->Stop()));
+    }
+}
+
+// quartz serves the aggregated graph manager and what it hands out, such as
+// the graph's clock, which may outlive the graph. The DLL may go only when
+// quartz may go as well, and never while a graph lives.
+TEST(GraphManagerTest, UnloadsOnlyWhenQuartzServesNothingEither)
+{
+    CApartment apartment;
+    CComPtr<IGraphBuilder> spGraph = NewGraph();
+    ASSERT_TRUE(spGraph != nullptr);
+    const auto canUnloadNow = [](const wchar_t* pszModule) {
+        const HMODULE hModule = ::GetModuleHandleW(pszModule);
+        const FARPROC pfn = hModule != nullptr ? ::GetProcAddress(hModule, "DllCanUnloadNow") : nullptr;
+        EXPECT_NE(nullptr, pfn) << "no DllCanUnloadNow in a loaded " << pszModule;
+        return pfn != nullptr ? reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(pfn))() : E_FAIL;
+    };
+    EXPECT_EQ(S_FALSE, canUnloadNow(L"GraphPersist.dll")) << "a graph lives";
+
+    ASSERT_EQ(S_OK, spGraph->SetDefaultSyncSource());
+    CComPtr<IMediaFilter> spMediaFilter;
+    ASSERT_EQ(S_OK, spGraph.QueryInterface(&spMediaFilter));
+    CComPtr<IReferenceClock> spClock;
+    ASSERT_EQ(S_OK, spMediaFilter->GetSyncSource(&spClock));
+    ASSERT_TRUE(spClock != nullptr);
+    spMediaFilter.Release();
+    spGraph.Release();
+    EXPECT_EQ(S_FALSE, canUnloadNow(L"GraphPersist.dll")) << "the graph's clock lives on";
+    REFERENCE_TIME rtNow = 0;
+    EXPECT_EQ(S_OK, spClock->GetTime(&rtNow));
+
+    spClock.Release();
+    EXPECT_EQ(canUnloadNow(L"quartz.dll"), canUnloadNow(L"GraphPersist.dll"));
 }
 
 // ---------------------------------------------------------------------------

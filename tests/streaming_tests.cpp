@@ -12,6 +12,7 @@
 #include <commctrl.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <functional>
 #include <memory>
@@ -415,6 +416,41 @@ TEST_F(StreamingTest, PauseHoldsThePositionAndStopKeepsIt)
     EXPECT_TRUE(WaitForPosition(nPausedMs + 300, 2000));
     for (LONG nInput : {0L, 1L})
         EXPECT_NEAR(nPausedMs * kUnitsPerMs, Statistics(nInput).rtSegmentStart, 50 * kUnitsPerMs);
+}
+
+// Stopping straight from playing keeps the stream where it was: the
+// position shown and the graph's own report stay there, and playing again
+// goes on from there, picture and sound alike.
+TEST_F(StreamingTest, StopWhilePlayingKeepsThePositionAndPlayGoesOnFromThere)
+{
+    BuildDefaultGraph();
+    ASSERT_TRUE(host.Click(IDC_PLAY));
+    ASSERT_TRUE(WaitForPosition(1000, 4000));
+
+    const int nPlayingMs = PositionMs();
+    ASSERT_TRUE(host.Click(IDC_STOP));
+    const int nStoppedMs = PositionMs();
+    EXPECT_GE(nStoppedMs, nPlayingMs) << "Stop does not go back";
+    CComPtr<IMediaSeeking> spSeeking;
+    ASSERT_EQ(S_OK, m_spGraph->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&spSeeking)));
+    LONGLONG llStopped = -1;
+    ASSERT_EQ(S_OK, spSeeking->GetCurrentPosition(&llStopped));
+    EXPECT_EQ(nStoppedMs, llStopped / kUnitsPerMs) << "the graph reports what the console shows";
+    ::Sleep(300);
+    EXPECT_EQ(nStoppedMs, PositionMs());
+
+    ASSERT_TRUE(host.Click(IDC_PLAY));
+    int nLowestMs = nStoppedMs;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            const int nMs = PositionMs();
+            nLowestMs = std::min(nLowestMs, nMs);
+            return nMs >= nStoppedMs + 300;
+        },
+        2000));
+    EXPECT_EQ(nStoppedMs, nLowestMs) << "Play does not go back either";
+    for (LONG nInput : {0L, 1L})
+        EXPECT_NEAR(llStopped, Statistics(nInput).rtSegmentStart, 50 * kUnitsPerMs);
 }
 
 TEST_F(StreamingTest, PositionBarSeeksWhilePlayingAndWhilePaused)

@@ -1,5 +1,6 @@
 #include "ComUtil.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace
@@ -48,23 +49,32 @@ CMediaTypeHolder::~CMediaTypeHolder()
         m_mt.pUnk->Release();
 }
 
-HRESULT ReadAll(IStream* pStream, size_t cbMax, std::vector<uint8_t>& bytes)
+HRESULT ReadAtMost(IStream* pStream, size_t cbMax, std::vector<uint8_t>& bytes)
 {
     bytes.clear();
-    for (;;)
+    while (bytes.size() < cbMax)
     {
         const size_t cbOld = bytes.size();
-        if (cbOld > cbMax)
-            return VFW_E_INVALID_FILE_FORMAT; // no graph is that large
-        bytes.resize(cbOld + kcbChunk);
+        const ULONG cbWanted = static_cast<ULONG>(std::min<size_t>(kcbChunk, cbMax - cbOld));
+        bytes.resize(cbOld + cbWanted);
         ULONG cbRead = 0;
-        const HRESULT hr = pStream->Read(bytes.data() + cbOld, kcbChunk, &cbRead);
+        const HRESULT hr = pStream->Read(bytes.data() + cbOld, cbWanted, &cbRead);
         if (FAILED(hr))
             return hr;
         bytes.resize(cbOld + cbRead);
         if (cbRead == 0)
-            return S_OK;
+            break;
     }
+    return S_OK;
+}
+
+HRESULT ReadAll(IStream* pStream, size_t cbMax, std::vector<uint8_t>& bytes)
+{
+    // One byte more than allowed tells a stream too long from one that fits.
+    const HRESULT hr = ReadAtMost(pStream, cbMax + 1, bytes);
+    if (FAILED(hr))
+        return hr;
+    return bytes.size() > cbMax ? VFW_E_INVALID_FILE_FORMAT : S_OK; // no graph is that large
 }
 
 HRESULT WriteAll(IStream* pStream, const std::vector<uint8_t>& bytes)

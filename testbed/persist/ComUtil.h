@@ -61,6 +61,8 @@ private:
     AM_MEDIA_TYPE m_mt = {};
 };
 
+// Reads the rest of a stream, but no more than cbMax bytes.
+HRESULT ReadAtMost(IStream* pStream, size_t cbMax, std::vector<uint8_t>& bytes);
 // Reads the rest of a stream; streams longer than cbMax are refused.
 HRESULT ReadAll(IStream* pStream, size_t cbMax, std::vector<uint8_t>& bytes);
 HRESULT WriteAll(IStream* pStream, const std::vector<uint8_t>& bytes);

@@ -49,8 +49,7 @@ public:
 
     Result Read()
     {
-        if (ReadGraph())
-            return {};
+        ReadGraph();
         return {m_error, m_pos};
     }
 
@@ -65,7 +64,10 @@ private:
             return false;
         if (m_graph.version == 3 && !ReadClock())
             return false;
-        return Keyword(u"END") && CheckIds();
+        if (!Keyword(u"END"))
+            return false;
+        SkipLineEnd();
+        return CheckIds();
     }
 
     bool ReadVersion(uint32_t& version)
@@ -191,6 +193,16 @@ private:
     void SkipBlanks()
     {
         while (!AtEnd() && IsBlank(Current()))
+            m_pos += 2;
+    }
+
+    // The line end a writer puts after END still belongs to the graph; the
+    // bytes after it may belong to whoever embedded the graph in a stream.
+    void SkipLineEnd()
+    {
+        if (Peek(u"\r\n"))
+            m_pos += 4;
+        else if (Peek(u"\n"))
             m_pos += 2;
     }
 

@@ -107,11 +107,14 @@ enum class Error
 struct Result
 {
     Error error = Error::None;
-    size_t offset = 0; // bytes into the stream where reading stopped
+    // Bytes into the stream where reading stopped; after a graph read whole,
+    // the end of END and of the line end that follows it.
+    size_t offset = 0;
     explicit operator bool() const { return error == Error::None; }
 };
 
-// Reads a whole stream; on failure graph holds what was read so far.
+// Reads a graph from the start of the bytes; what follows END is left
+// unread. On failure graph holds what was read so far.
 Result Parse(const uint8_t* pData, size_t cbData, Graph& graph);
 
 // Writes the stream in the DirectShow 9 order (major type first); on failure

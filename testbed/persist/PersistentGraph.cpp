@@ -10,28 +10,28 @@
 namespace
 {
 
-LONG g_cObjects = 0;
-
-// Graph files are small; a stream past this is not one.
+// Graph files are small; a graph longer than this is not one.
 constexpr size_t kcbMaxGraph = 64 * 1024 * 1024;
 
-using PfnDllGetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-
-// quartz.dll of the system folder, never one found elsewhere on the path.
-HMODULE LoadQuartz()
+// Reads one graph from where the stream stands and leaves the stream right
+// after it: the graph may be followed by data of whoever embedded it.
+HRESULT ReadGraph(IStream* pStream, grf::Graph& graph)
 {
-    wchar_t szPath[MAX_PATH] = {};
-    const UINT cch = ::GetSystemDirectoryW(szPath, MAX_PATH);
-    if (cch == 0 || cch >= MAX_PATH - 12)
-        return nullptr;
-    ::lstrcatW(szPath, L"\\quartz.dll");
-    return ::LoadLibraryW(szPath);
-}
-
-HRESULT LastErrorStatus()
-{
-    const DWORD dwError = ::GetLastError();
-    return dwError != 0 ? HRESULT_FROM_WIN32(dwError) : E_FAIL;
+    const LARGE_INTEGER liZero = {};
+    ULARGE_INTEGER uliStart = {};
+    HRESULT hr = pStream->Seek(liZero, STREAM_SEEK_CUR, &uliStart);
+    if (FAILED(hr))
+        return hr;
+    std::vector<uint8_t> bytes;
+    hr = ReadAtMost(pStream, kcbMaxGraph, bytes);
+    if (FAILED(hr))
+        return hr;
+    const grf::Result result = grf::Parse(bytes.data(), bytes.size(), graph);
+    if (!result)
+        return VFW_E_INVALID_FILE_FORMAT;
+    LARGE_INTEGER liEnd = {};
+    liEnd.QuadPart = static_cast<LONGLONG>(uliStart.QuadPart + result.offset);
+    return pStream->Seek(liEnd, STREAM_SEEK_SET, nullptr);
 }
 
 } // namespace
@@ -51,10 +51,7 @@ HRESULT CPersistentGraph::Create(REFIID riid, void** ppv)
     return hr;
 }
 
-CPersistentGraph::CPersistentGraph()
-{
-    ::InterlockedIncrement(&g_cObjects);
-}
+CPersistentGraph::CPersistentGraph() = default;
 
 CPersistentGraph::~CPersistentGraph()
 {
@@ -63,50 +60,44 @@ CPersistentGraph::~CPersistentGraph()
     m_cRef = 1;
     if (m_pInner != nullptr)
         m_pInner->Release();
-    if (m_hQuartz != nullptr)
-        ::FreeLibrary(m_hQuartz);
-    ::InterlockedDecrement(&g_cObjects);
-}
-
-LONG CPersistentGraph::ObjectCount()
-{
-    return g_cObjects;
 }
 
 // The inner object is made through quartz's class factory, with this object
 // as its controlling unknown; it hands back its non-delegating IUnknown.
 HRESULT CPersistentGraph::CreateInner()
 {
-    m_hQuartz = LoadQuartz();
-    if (m_hQuartz == nullptr)
-        return LastErrorStatus();
-    // Through a plain function pointer type: FARPROC carries no signature.
-    const auto pfnGetClassObject = reinterpret_cast<PfnDllGetClassObject>(
-        reinterpret_cast<void (*)()>(::GetProcAddress(m_hQuartz, "DllGetClassObject")));
-    if (pfnGetClassObject == nullptr)
-        return LastErrorStatus();
     CComPtr<IClassFactory> spFactory;
-    HRESULT hr = pfnGetClassObject(CLSID_FilterGraph, IID_IClassFactory, reinterpret_cast<void**>(&spFactory));
+    HRESULT hr = CPersistModule::Get().GetQuartzGraphFactory(spFactory);
     if (FAILED(hr))
         return hr;
-    return spFactory->CreateInstance(static_cast<IPersistStream*>(this), IID_IUnknown,
-                                     reinterpret_cast<void**>(&m_pInner));
+    hr = spFactory->CreateInstance(static_cast<IPersistStream*>(this), IID_IUnknown,
+                                   reinterpret_cast<void**>(&m_pInner));
+    if (SUCCEEDED(hr))
+        m_control.Attach(m_pInner);
+    return hr;
 }
 
 STDMETHODIMP CPersistentGraph::QueryInterface(REFIID riid, void** ppv)
 {
     if (ppv == nullptr)
         return E_POINTER;
-    *ppv = nullptr;
+    *ppv = OwnInterface(riid);
+    if (*ppv == nullptr)
+        return m_pInner != nullptr ? m_pInner->QueryInterface(riid, ppv) : E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+}
+
+// The interfaces answered here rather than by quartz's object.
+void* CPersistentGraph::OwnInterface(REFIID riid)
+{
     if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPersist) || IsEqualIID(riid, IID_IPersistStream))
-    {
-        *ppv = static_cast<IPersistStream*>(this);
-        AddRef();
-        return S_OK;
-    }
-    if (m_pInner == nullptr)
-        return E_NOINTERFACE;
-    return m_pInner->QueryInterface(riid, ppv);
+        return static_cast<IPersistStream*>(this);
+    if (IsEqualIID(riid, IID_IMediaControl))
+        return static_cast<IMediaControl*>(&m_control);
+    if (IsEqualIID(riid, IID_IMediaSeeking))
+        return static_cast<IMediaSeeking*>(&m_control);
+    return nullptr;
 }
 
 STDMETHODIMP_(ULONG) CPersistentGraph::AddRef()
@@ -140,13 +131,10 @@ STDMETHODIMP CPersistentGraph::Load(IStream* pStream)
 {
     if (pStream == nullptr)
         return E_POINTER;
-    std::vector<uint8_t> bytes;
-    HRESULT hr = ReadAll(pStream, kcbMaxGraph, bytes);
+    grf::Graph graph;
+    HRESULT hr = ReadGraph(pStream, graph);
     if (FAILED(hr))
         return hr;
-    grf::Graph graph;
-    if (!grf::Parse(bytes.data(), bytes.size(), graph))
-        return VFW_E_INVALID_FILE_FORMAT;
 
     // Interfaces of the inner object reached through QueryInterface count on
     // this object; held only for the call.

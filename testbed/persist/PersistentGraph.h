@@ -1,7 +1,11 @@
 // The filter graph manager with graph files: quartz's own graph manager,
-// aggregated, with IPersistStream added on top. Everything but IPersist and
-// IPersistStream is the inner object's.
+// aggregated, with IPersistStream added on top, and IMediaControl and
+// IMediaSeeking in front of quartz's so that a Stop keeps the position.
+// Everything else is the inner object's.
 #pragma once
+
+#include "PersistModule.h"
+#include "PlaybackControl.h"
 
 #include <windows.h>
 
@@ -30,9 +34,6 @@ public:
     STDMETHODIMP Save(IStream* pStream, BOOL fClearDirty) override;
     STDMETHODIMP GetSizeMax(ULARGE_INTEGER* pcbSize) override;
 
-    // Objects alive, for DllCanUnloadNow.
-    static LONG ObjectCount();
-
 private:
     CPersistentGraph();
     ~CPersistentGraph();
@@ -40,9 +41,11 @@ private:
     CPersistentGraph& operator=(const CPersistentGraph&) = delete;
 
     HRESULT CreateInner();
+    void* OwnInterface(REFIID riid);
     HRESULT SavedBytes(std::vector<uint8_t>& bytes);
 
+    CModuleObject m_moduleObject;
     LONG m_cRef = 1;
-    HMODULE m_hQuartz = nullptr;   // keeps the inner object's code loaded
     IUnknown* m_pInner = nullptr;  // the inner object's own, non-delegating IUnknown
+    CPlaybackControl m_control{static_cast<IPersistStream*>(this)};
 };
