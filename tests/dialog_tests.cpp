@@ -331,6 +331,9 @@ TEST_F(MainDialogTest, LoadFollowsTheChosenFileAndCancelKeepsThePath)
     ASSERT_NE(nullptr, hWndOpen);
     EXPECT_EQ(L"Select GRF file or All file", WindowText(hWndOpen));
     ::PostMessageW(hWndOpen, WM_COMMAND, IDCANCEL, 0);
+    // A message sent now would be answered inside the open dialog's loop,
+    // before the posted command: wait for the dialog to go first.
+    ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(hWndOpen); }, 10000));
     host.Send(WM_NULL, 0, 0, nullptr, 10000);
     EXPECT_EQ(kDefaultPath, host.ItemText(IDC_FILE));
 
@@ -340,6 +343,7 @@ TEST_F(MainDialogTest, LoadFollowsTheChosenFileAndCancelKeepsThePath)
     ASSERT_NE(nullptr, hWndOpen);
     ASSERT_TRUE(SetOpenDialogFileName(hWndOpen, chosen));
     ::PostMessageW(hWndOpen, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(hWndOpen); }, 10000));
     host.Send(WM_NULL, 0, 0, nullptr, 10000);
     EXPECT_EQ(0, _wcsicmp(chosen.c_str(), host.ItemText(IDC_FILE).c_str())) << host.ItemText(IDC_FILE).c_str();
     EXPECT_EQ(host.ItemText(IDC_FILE), CMainDialogAccess::File(host.Object()));

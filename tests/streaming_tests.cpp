@@ -56,18 +56,6 @@ Progress ParseProgress(const std::wstring& text)
     return progress;
 }
 
-bool WaitUntil(const std::function<bool()>& condition, DWORD dwTimeoutMs)
-{
-    const DWORD dwStart = ::GetTickCount();
-    while (!condition())
-    {
-        if (::GetTickCount() - dwStart > dwTimeoutMs)
-            return false;
-        ::Sleep(10);
-    }
-    return true;
-}
-
 // COM for the test thread, which reads the filters' counters.
 class CMultiThreadedApartment
 {

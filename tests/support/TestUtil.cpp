@@ -37,6 +37,18 @@ bool EndsWith(const std::wstring& text, const std::wstring& tail)
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+bool WaitUntil(const std::function<bool()>& condition, DWORD dwTimeoutMs)
+{
+    const DWORD dwStart = ::GetTickCount();
+    while (!condition())
+    {
+        if (::GetTickCount() - dwStart > dwTimeoutMs)
+            return false;
+        ::Sleep(10);
+    }
+    return true;
+}
+
 std::wstring MakeTempFolder(const std::wstring& tag)
 {
     wchar_t szTemp[MAX_PATH] = {};

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 // The build's folder (Skerry.exe, graphedit\...), one above the tests.
@@ -13,6 +14,8 @@ std::wstring SystemText(HRESULT hr);
 // "Error 0x" and the status in upper-case hexadecimal.
 std::wstring StatusLine(HRESULT hr);
 bool EndsWith(const std::wstring& text, const std::wstring& tail);
+// Polls the condition every 10 ms; false when it is still not met after the time.
+bool WaitUntil(const std::function<bool()>& condition, DWORD dwTimeoutMs);
 
 // A new empty folder under the temporary folder; its contents go with it.
 std::wstring MakeTempFolder(const std::wstring& tag);
