@@ -98,6 +98,7 @@ void CGraph::ReleaseGraph()
 {
     if (m_spGraph)
     {
+        StopBeforeRelease();
         CComPtr<IMediaEventEx> spMediaEventEx;
         m_spGraph.QueryInterface(&spMediaEventEx);
         ATLASSERT(spMediaEventEx != 0);
@@ -163,6 +164,20 @@ HRESULT CGraph::Pause()
 HRESULT CGraph::Stop()
 {
     return Control(&IMediaControl::Stop);
+}
+
+// Other processes may hold the graph beyond the console's reference (an
+// editor's proxies, even the editor's dead ones): a graph let go while running
+// would stream on for them. So it stops first.
+void CGraph::StopBeforeRelease()
+{
+    CComPtr<IMediaControl> spMediaControl;
+    m_spGraph.QueryInterface(&spMediaControl);
+    if (!spMediaControl)
+        return;
+    const HRESULT hr = spMediaControl->Stop();
+    if (FAILED(hr))
+        ATLTRACE2(atlTraceGeneral, 2, L"###Err### CGraph::ReleaseGraph(): Stop()=0x%X\n", static_cast<unsigned>(hr));
 }
 
 HRESULT CGraph::Control(MediaControlMethod pfnMethod)

@@ -63,6 +63,7 @@ private:
     using MediaControlMethod = HRESULT (STDMETHODCALLTYPE IMediaControl::*)();
 
     HRESULT Control(MediaControlMethod pfnMethod);
+    void StopBeforeRelease();
     HRESULT RegisterNotifyWindow(HWND hWnd, UINT uMsg);
     HRESULT QueryMediaSeeking(CComPtr<IMediaSeeking>& spMediaSeeking);
     HRESULT AddNewFilter(REFCLSID clsid, LPCWSTR pszName, CComPtr<IBaseFilter>& spFilter,

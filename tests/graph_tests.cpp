@@ -525,6 +525,8 @@ TEST_F(FakeGraphTest, ReleaseGraphStopsNotificationsAndReleasesBoth)
     CGraphAccess::Server(m_graph) = spServer;
 
     m_graph.ReleaseGraph();
+    // Stopped first: others may still hold the graph.
+    EXPECT_EQ(std::vector<std::string>{"Stop"}, m_spFake->ControlCalls());
     ASSERT_EQ(1u, m_spFake->NotifyWindowCalls().size());
     const auto call = m_spFake->NotifyWindowCalls()[0];
     EXPECT_EQ(0, call.hwnd);
@@ -535,6 +537,20 @@ TEST_F(FakeGraphTest, ReleaseGraphStopsNotificationsAndReleasesBoth)
     EXPECT_EQ(m_cFakeBase, m_spFake->RefCount());
     EXPECT_EQ(1u, spServer->RefCount());
     EXPECT_EQ(Reports(), m_diag.Reports());
+}
+
+TEST_F(FakeGraphTest, ReleaseGraphWhoseStopFailsTracesAndStillReleases)
+{
+    m_spFake->SetControlResult(E_UNEXPECTED);
+    Attach(m_spFake);
+
+    m_graph.ReleaseGraph();
+    EXPECT_TRUE(m_graph.IsEmpty());
+    EXPECT_EQ(m_cFakeBase, m_spFake->RefCount());
+    std::vector<std::wstring> traces;
+    for (const auto& trace : m_diag.Traces())
+        traces.push_back(trace.text);
+    EXPECT_EQ(std::vector<std::wstring>{L"###Err### CGraph::ReleaseGraph(): Stop()=0x8000FFFF\n"}, traces);
 }
 
 TEST_F(FakeGraphTest, ReleaseGraphWithoutEventInterfaceReportsAndStillReleases)
