@@ -142,6 +142,9 @@ HRESULT ReadListEntry(HWND hWndList, int i, CTextBuffer& scratch, LPWSTR psz, si
 void DescribeStatus(HRESULT hr, LPWSTR psz, DWORD cch)
 {
     psz[0] = L'\0';
+    // A success status is no Win32 error: status 1 would read "Invalid function."
+    if (SUCCEEDED(hr))
+        return;
     DWORD cchText = 0;
     if (((hr >> 16) & 0x1FFF) == FACILITY_ITF)
         cchText = ::AMGetErrorTextW(hr, psz, cch);
@@ -150,7 +153,14 @@ void DescribeStatus(HRESULT hr, LPWSTR psz, DWORD cch)
                                    static_cast<DWORD>(hr), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), psz,
                                    cch, nullptr);
     if (cchText == 0)
+    {
         psz[0] = L'\0';
+        return;
+    }
+    // System descriptions end with a line break; the message adds its own.
+    size_t cchEnd = ::wcsnlen(psz, cch);
+    while (cchEnd > 0 && (psz[cchEnd - 1] == L'\r' || psz[cchEnd - 1] == L'\n' || psz[cchEnd - 1] == L' '))
+        psz[--cchEnd] = L'\0';
 }
 
 } // namespace

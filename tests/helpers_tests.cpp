@@ -24,7 +24,10 @@ std::wstring MediaText(HRESULT hr)
 {
     wchar_t sz[1024] = {};
     ::AMGetErrorTextW(hr, sz, 1023);
-    return sz;
+    std::wstring text = sz;
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
+        text.pop_back();
+    return text;
 }
 
 // A status that the system cannot describe.
@@ -50,8 +53,8 @@ TEST(ErrorMessageTest, ComposesTextDescriptionAndCode)
     } kCases[] = {
         {"status 0: the text alone", L"The end", 0, L"The end"},
         {"a failure", L"Can't build graph", E_FAIL, L"Can't build graph\n" + SystemText(E_FAIL) + L"\nError 0x80004005"},
-        {"a positive status is described too", L"Some problems found", S_FALSE,
-         L"Some problems found\n" + SystemText(S_FALSE) + L"\nError 0x1"},
+        // Status 1 is no Win32 error 1 ("Invalid function.").
+        {"a success status has no description", L"Some problems found", S_FALSE, L"Some problems found\nError 0x1"},
         {"facility 4 asks the media framework", L"Can't play file", hrMedia,
          L"Can't play file\n" + MediaText(hrMedia) + L"\n" + StatusLine(hrMedia)},
         {"null text", nullptr, E_FAIL, SystemText(E_FAIL) + L"\nError 0x80004005"},
@@ -69,6 +72,17 @@ TEST(ErrorMessageTest, ComposesTextDescriptionAndCode)
         SCOPED_TRACE(c.pszCase);
         EXPECT_EQ(c.expected, Compose(c.pszText, c.hr));
     }
+}
+
+TEST(ErrorMessageTest, DescriptionsLoseTheLineBreakTheyEndWith)
+{
+    const std::wstring raw = RawSystemText(E_FAIL);
+    ASSERT_FALSE(raw.empty());
+    ASSERT_EQ(L'\n', raw.back()) << "the system's text ends with a line break";
+    const std::wstring message = Compose(L"Can't build graph", E_FAIL);
+    EXPECT_EQ(std::wstring::npos, message.find(L"\n\n")) << "no empty line";
+    EXPECT_EQ(std::wstring::npos, message.find(L'\r'));
+    EXPECT_EQ(L"Can't build graph\n" + SystemText(E_FAIL) + L"\nError 0x80004005", message);
 }
 
 TEST(ErrorMessageTest, SmallBuffersAreNeverOverrun)

@@ -17,12 +17,20 @@ std::wstring BuildFolder()
     return path;
 }
 
-std::wstring SystemText(HRESULT hr)
+std::wstring RawSystemText(HRESULT hr)
 {
     wchar_t sz[1024] = {};
     ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(hr),
                      MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), sz, 1023, nullptr);
     return sz;
+}
+
+std::wstring SystemText(HRESULT hr)
+{
+    std::wstring text = RawSystemText(hr);
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
+        text.pop_back();
+    return text;
 }
 
 std::wstring StatusLine(HRESULT hr)

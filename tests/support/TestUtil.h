@@ -10,6 +10,8 @@
 std::wstring BuildFolder();
 
 // The system's description of a status, as FormatMessageW gives it.
+std::wstring RawSystemText(HRESULT hr);
+// The same without the line break it ends with, as messages show it.
 std::wstring SystemText(HRESULT hr);
 // "Error 0x" and the status in upper-case hexadecimal.
 std::wstring StatusLine(HRESULT hr);
