@@ -68,6 +68,11 @@ void CMainDialog::InitTrackBars()
     SendDlgItemMessage(IDC_POSITION, TBM_SETSEL, FALSE, MAKELONG(0, 0));
     SetDlgItemText(IDC_PROGRESS, L"");
     SendDlgItemMessage(IDC_STOP_POSITION, TBM_SETRANGE, FALSE, MAKELONG(0, kTrackBarMax));
+    ResetStopBar();
+}
+
+void CMainDialog::ResetStopBar()
+{
     SendDlgItemMessage(IDC_STOP_POSITION, TBM_SETPOS, TRUE, kTrackBarMax);
 }
 
@@ -114,6 +119,7 @@ bool CMainDialog::BrowseForFile(LPWSTR pszFile, DWORD cchFile)
 LRESULT CMainDialog::OnFileNameChange(WORD, WORD, HWND, BOOL&)
 {
     GetDlgItemText(IDC_FILE, m_szFile, _countof(m_szFile));
+    m_bFileTooLong = ::GetWindowTextLengthW(GetDlgItem(IDC_FILE)) >= static_cast<int>(_countof(m_szFile));
     return 0;
 }
 
@@ -127,6 +133,12 @@ LRESULT CMainDialog::OnBuildGraph(WORD, WORD, HWND, BOOL&)
     {
         EnableControls(FALSE);
         ShowError(L".grf file not selected", E_INVALIDARG);
+        return 0;
+    }
+    if (m_bFileTooLong)
+    {
+        EnableControls(FALSE);
+        ShowError(L"Can't build graph", HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
         return 0;
     }
     BuildAndStart(m_szFile);
@@ -143,6 +155,7 @@ LRESULT CMainDialog::OnDefaultGraph(WORD, WORD, HWND, BOOL&)
 void CMainDialog::BuildAndStart(LPCWSTR pszFile)
 {
     HRESULT hr = m_Graph.BuildGraph(pszFile, m_hWnd, WM_GRAPHNOTIFY);
+    ResetStopBar(); // the old graph, with its stop, is gone
     if (FAILED(hr))
     {
         EnableControls(FALSE);
@@ -266,6 +279,8 @@ void CMainDialog::UpdatePosition()
         return;
     }
 
+    // The last report before the end may pass the duration a little.
+    llPosition = llPosition < 0 ? 0 : (llPosition > llDuration ? llDuration : llPosition);
     const WORD wPerMille = ProgressPerMille(llPosition, llDuration);
     SendDlgItemMessage(IDC_POSITION, TBM_SETSEL, TRUE, static_cast<LPARAM>(static_cast<LONG>(wPerMille) << 16));
 

@@ -76,6 +76,8 @@ private:
 
     void PlaceOnWorkArea();
     void InitTrackBars();
+    // The stop bar back at the end of the stream, as a new graph has it.
+    void ResetStopBar();
     // Builds a graph (from pszFile, or the default one) and readies playback.
     void BuildAndStart(LPCWSTR pszFile);
     // "Test for " and the server's caption, or "Skerry".
@@ -89,5 +91,8 @@ private:
     int TrackBarValue(int nID, WORD wCode, WPARAM wParam);
 
     wchar_t m_szFile[MAX_PATH];
+    // The path box holds more than m_szFile keeps: the cut path names
+    // another file, so it is never opened.
+    bool m_bFileTooLong = false;
     CGraph m_Graph;
 };

@@ -305,6 +305,31 @@ TEST_F(MainDialogTest, PathBoxKeepsTheFirst259TypedCharacters)
     EXPECT_EQ(typed.substr(0, 259), CMainDialogAccess::File(host.Object()));
 }
 
+TEST_F(MainDialogTest, PathLongerThanItsBufferIsRefusedNotCut)
+{
+    const std::wstring dir = MakeTempFolder(L"long");
+    // The first 259 characters of the path name a file of their own.
+    std::wstring cut = dir + L"\\";
+    cut.append(259 - cut.size(), L'a');
+    WriteTextFile(cut, "x");
+    ASSERT_EQ(259u, cut.size());
+    const std::wstring typed = cut + L"X.grf";
+    SetPath(typed);
+    ASSERT_EQ(cut, CMainDialogAccess::File(host.Object())) << "the buffer keeps what fits";
+
+    const MessageBoxView box = ClickForMessageBox(IDC_BUILD);
+    const HRESULT hrTooLong = HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_EQ(L"Can't build graph\n" + SystemText(hrTooLong) + L"\n" + StatusLine(hrTooLong), box.text);
+    EXPECT_TRUE(CMainDialogAccess::IsGraphEmpty(host.Object())) << "nothing was opened";
+    ExpectPlaybackEnabled(false);
+
+    // A path that fits again is taken as it is.
+    SetPath(cut);
+    const MessageBoxView opened = ClickForMessageBox(IDC_BUILD);
+    EXPECT_EQ(std::wstring::npos, opened.text.find(StatusLine(hrTooLong))) << opened.text;
+    RemoveTempFolder(dir);
+}
+
 TEST_F(MainDialogTest, PlaybackCommandsWithoutGraph)
 {
     // The buttons are disabled; the commands reach the dialog all the same.

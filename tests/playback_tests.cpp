@@ -179,6 +179,14 @@ TEST_F(PlaybackTest, TrackBarsSeekAndSetTheStopPosition)
     EXPECT_EQ(static_cast<DWORD>(AM_SEEKING_AbsolutePositioning), calls.back().dwStopFlags);
 }
 
+TEST_F(PlaybackTest, ProgressNeverShowsAPositionPastTheDuration)
+{
+    BuildDefaultGraph();
+    fakes.spGraph->SetCurrentPositionAnswer(S_OK, kDuration + 721000);
+    EXPECT_TRUE(WaitForProgressText(L"10.000 from 10.000")) << host.ItemText(IDC_PROGRESS);
+    EXPECT_EQ(1000, SelectionEnd());
+}
+
 TEST_F(PlaybackTest, EndOfStreamStopsRewindsAndSaysTheEnd)
 {
     BuildDefaultGraph();

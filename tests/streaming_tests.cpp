@@ -504,6 +504,52 @@ TEST_F(StreamingTest, StopBarEndsTheStreamEarly)
     EXPECT_EQ(AudioBuffersUpTo(rtStop), Statistics(1).cSamples);
 }
 
+TEST_F(StreamingTest, NewGraphPutsTheStopBarBackAtTheEnd)
+{
+    BuildDefaultGraph();
+    HWND hWndStop = host.Item(IDC_STOP_POSITION);
+    ::SendMessageW(hWndStop, TBM_SETPOS, TRUE, 200);
+    Scroll(IDC_STOP_POSITION, SB_ENDSCROLL, 0);
+    ASSERT_EQ(200, ::SendMessageW(hWndStop, TBM_GETPOS, 0, 0));
+
+    BuildDefaultGraph();
+    EXPECT_EQ(1000, ::SendMessageW(hWndStop, TBM_GETPOS, 0, 0));
+    // The bar shows what the new graph does: it plays to its end.
+    LONGLONG llStop = 0;
+    LONGLONG llDuration = 0;
+    EXPECT_EQ(S_OK, OnGraph([&](IGraphBuilder* pGraph) {
+                  CComPtr<IMediaSeeking> spSeeking;
+                  HRESULT hr = pGraph->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&spSeeking));
+                  if (SUCCEEDED(hr))
+                      hr = spSeeking->GetStopPosition(&llStop);
+                  if (SUCCEEDED(hr))
+                      hr = spSeeking->GetDuration(&llDuration);
+                  return hr;
+              }));
+    EXPECT_EQ(llDuration, llStop);
+}
+
+// An editor's proxies (even those of an editor killed from outside) may hold
+// the graph after the console lets it go: it must not stream on for them.
+TEST_F(StreamingTest, AGraphHeldElsewhereStopsWhenTheConsoleLetsItGo)
+{
+    BuildDefaultGraph();
+    ASSERT_TRUE(host.Click(IDC_PLAY));
+    ASSERT_TRUE(WaitForPosition(200, 3000));
+    CComPtr<IMediaControl> spHeld = OnGraph([](IGraphBuilder* pGraph) {
+        CComPtr<IMediaControl> spControl;
+        pGraph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&spControl));
+        return spControl;
+    });
+    ASSERT_TRUE(spHeld != nullptr);
+
+    ASSERT_TRUE(host.Click(IDC_DEFAULT));
+    OAFilterState state = -1;
+    EXPECT_EQ(S_OK, host.OnDialogThread([&] { return spHeld->GetState(1000, &state); }));
+    EXPECT_EQ(State_Stopped, state);
+    host.RunOnDialogThread([&] { spHeld.Release(); });
+}
+
 TEST_F(StreamingTest, ClosingWhilePlayingReleasesTheFiltersAndTheirThreads)
 {
     // Keeps the DLL mapped when COM lets go of it, to ask it afterwards.
