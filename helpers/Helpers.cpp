@@ -252,12 +252,23 @@ HRESULT CGraphEdit::ShowGraph(IUnknown* pGraph)
         return hr;
     hr = LoadGraphEdit(szProppage_dll);
     if (hr != S_OK)
+    {
+        QuitGraphEdit(); // an editor given up on is not left running
         return hr;
+    }
     if (!FindMainWindow())
+    {
+        QuitGraphEdit();
         return S_FALSE;
+    }
     PostConnectCommand();
     hr = SelectRemoteGraph(pGraph);
-    return FAILED(hr) ? hr : S_OK;
+    if (FAILED(hr))
+    {
+        QuitGraphEdit();
+        return hr;
+    }
+    return S_OK;
 }
 
 void CGraphEdit::Close()
@@ -300,15 +311,16 @@ HRESULT CGraphEdit::LoadGraphEdit(LPCWSTR pszProppage_dll)
     }
     if (!bStarted)
         return LastErrorStatus();
+    ATLTRACE2(atlTraceGeneral, 4, L"CGraphEdit::LoadGraphEdit(): started %ls, process %u\n", szGraphEdit,
+              static_cast<unsigned>(editor.dwProcessId));
 
     ATLASSERT(editor.hProcess != 0 && editor.hThread != 0);
-    const DWORD dwWait = ::WaitForInputIdle(editor.hProcess, kInputIdleMs);
+    // Tracked from its start, whatever happens next: the console never
+    // forgets an editor it started.
+    m_rgPI = std::move(editor);
+    const DWORD dwWait = ::WaitForInputIdle(m_rgPI.hProcess, kInputIdleMs);
     if (dwWait == 0)
-    {
-        m_rgPI = std::move(editor);
         return S_OK;
-    }
-    // Too slow or broken: leave it running, but stop tracking it.
     const HRESULT hr = dwWait == WAIT_TIMEOUT ? E_FAIL : LastErrorStatus();
     ATLTRACE2(atlTraceGeneral, 2, L"###Err### CGraphEdit::LoadGraphEdit(): WaitForInputIdle()=%u, hr=0x%X\n",
               static_cast<unsigned>(dwWait), static_cast<unsigned>(hr));
@@ -363,17 +375,35 @@ bool CGraphEdit::WaitWhileHidden()
 
 // The editor is asked to end its main thread; it is never terminated. While
 // it ends it lets go of the graph, which are calls into this thread: the wait
-// serves them, so that they are done before the graph is published again.
+// serves them, so that they are done before the graph is published again. An
+// editor that has no message queue yet is asked again until it has one,
+// within the same bound; one that does not end in time is let go.
 void CGraphEdit::QuitGraphEdit()
 {
-    if (m_rgPI.hThread != nullptr)
-    {
-        ::PostThreadMessageW(m_rgPI.dwThreadId, WM_QUIT, 0, 0);
-        HANDLE hThread = m_rgPI.hThread;
-        DWORD dwIndex = 0;
-        ::CoWaitForMultipleHandles(0, kQuitWaitMs, 1, &hThread, &dwIndex);
-    }
+    if (m_rgPI.hThread != nullptr && !WaitForEditorToQuit())
+        ATLTRACE2(atlTraceGeneral, 2, L"###Err### CGraphEdit::QuitGraphEdit(): editor %u did not end in time\n",
+                  static_cast<unsigned>(m_rgPI.dwProcessId));
     m_rgPI.Reset();
+}
+
+bool CGraphEdit::WaitForEditorToQuit()
+{
+    HANDLE hThread = m_rgPI.hThread;
+    bool bAsked = false;
+    const DWORD dwStart = ::GetTickCount();
+    for (;;)
+    {
+        if (!bAsked)
+            bAsked = ::PostThreadMessageW(m_rgPI.dwThreadId, WM_QUIT, 0, 0) != FALSE;
+        const DWORD dwPassed = ::GetTickCount() - dwStart;
+        if (dwPassed >= kQuitWaitMs)
+            return ::WaitForSingleObject(hThread, 0) == WAIT_OBJECT_0;
+        // Asked: wait out the rest; not yet: look again soon.
+        const DWORD dwSlice = bAsked ? kQuitWaitMs - dwPassed : kPollMs;
+        DWORD dwIndex = 0;
+        if (::CoWaitForMultipleHandles(0, dwSlice, 1, &hThread, &dwIndex) == S_OK)
+            return true;
+    }
 }
 
 // ---------------------------------------------------------------------------

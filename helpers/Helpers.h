@@ -41,10 +41,11 @@ public:
     CGraphEdit(const CGraphEdit&) = delete;
     CGraphEdit& operator=(const CGraphEdit&) = delete;
 
-    // S_OK: the editor runs and was asked to attach; S_FALSE: it runs but its
-    // main window did not show in time; REGDB_E_CLASSNOTREG: the property-page
-    // library is not registered; HRESULT_FROM_WIN32(ERROR_TIMEOUT): the editor
-    // stopped answering; otherwise why publishing or starting failed.
+    // S_OK: the editor runs and was asked to attach; S_FALSE: its main window
+    // did not show in time; REGDB_E_CLASSNOTREG: the property-page library is
+    // not registered; HRESULT_FROM_WIN32(ERROR_TIMEOUT): the editor stopped
+    // answering; otherwise why publishing or starting failed. An editor
+    // started and then given up on is asked to quit before this returns.
     HRESULT ShowGraph(IUnknown* pGraph);
     // Withdraws the entry, forgets the editor's windows and makes the launched
     // editor quit. Safe in any state, any number of times.
@@ -58,6 +59,9 @@ private:
     bool FindMainWindow();
     bool WaitWhileHidden();
     void QuitGraphEdit();
+    // Asks the editor's main thread to end and waits, within a bound, for it
+    // to end; false when it did not.
+    bool WaitForEditorToQuit();
     void PostConnectCommand();
     HRESULT SelectRemoteGraph(IUnknown* pGraph);
     HRESULT FindGraphEntry(IUnknown* pGraph, int* pnIndex);

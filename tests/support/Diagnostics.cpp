@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-CDiagnosticsRecorder::CDiagnosticsRecorder() : m_pPrevious(CAtlDiagnostics::SetSink(this))
+CDiagnosticsRecorder::CDiagnosticsRecorder(Nesting eNesting)
+    : m_pPrevious(CAtlDiagnostics::SetSink(this)), m_bPassOn(eNesting == Nesting::PassOn)
 {
 }
 
@@ -36,14 +37,22 @@ void CDiagnosticsRecorder::Clear()
     m_traces.clear();
 }
 
-void CDiagnosticsRecorder::OnReport(const wchar_t* pszText, const char*, int)
+void CDiagnosticsRecorder::OnReport(const wchar_t* pszText, const char* pszFile, int nLine)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_reports.emplace_back(pszText);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_reports.emplace_back(pszText);
+    }
+    if (m_bPassOn && m_pPrevious != nullptr)
+        m_pPrevious->OnReport(pszText, pszFile, nLine);
 }
 
 void CDiagnosticsRecorder::OnTrace(unsigned dwCategory, unsigned nLevel, const wchar_t* pszText)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_traces.push_back({dwCategory, nLevel, pszText});
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_traces.push_back({dwCategory, nLevel, pszText});
+    }
+    if (m_bPassOn && m_pPrevious != nullptr)
+        m_pPrevious->OnTrace(dwCategory, nLevel, pszText);
 }

@@ -17,7 +17,15 @@ public:
         std::wstring text;
     };
 
-    CDiagnosticsRecorder();
+    // A recorder made while another lives takes over from it, or records and
+    // passes everything on to it as well.
+    enum class Nesting
+    {
+        TakeOver,
+        PassOn
+    };
+
+    explicit CDiagnosticsRecorder(Nesting eNesting = Nesting::TakeOver);
     ~CDiagnosticsRecorder();
 
     CDiagnosticsRecorder(const CDiagnosticsRecorder&) = delete;
@@ -35,6 +43,7 @@ public:
 private:
     mutable std::mutex m_mutex;
     IAtlDiagnosticSink* m_pPrevious;
+    const bool m_bPassOn;
     std::vector<std::wstring> m_reports;
     std::vector<Trace> m_traces;
 };
