@@ -38,27 +38,16 @@ TEST(EntryTest, RealProgramExitsWithZeroHoweverItIsClosed)
     {
         SCOPED_TRACE(c.pszHow);
         // Arguments are ignored.
-        std::wstring commandLine = L"\"" + exe + L"\" --build E:\\other.grf /x";
-        STARTUPINFOW si = {sizeof(si)};
-        PROCESS_INFORMATION pi = {};
-        ASSERT_TRUE(::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                     &si, &pi))
-            << "cannot start " << std::string(exe.begin(), exe.end());
-        HWND hWndDialog = WaitForProcessDialog(pi.dwProcessId, 10000);
+        CConsoleProcess console(exe, L"--build E:\\other.grf /x");
+        ASSERT_TRUE(console.Started()) << "cannot start " << std::string(exe.begin(), exe.end());
+        const HWND hWndDialog = console.Dialog();
         EXPECT_NE(nullptr, hWndDialog);
         if (hWndDialog != nullptr)
         {
             EXPECT_EQ(L"RTMP Server", WindowText(hWndDialog));
             EXPECT_EQ(L"E:\\MXF-DATA\\!\\3.GRF", ControlText(::GetDlgItem(hWndDialog, IDC_FILE)));
-            ::PostMessageW(hWndDialog, c.uMsg, c.wParam, 0);
         }
-        EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(pi.hProcess, 10000));
-        DWORD dwExit = STILL_ACTIVE;
-        ::GetExitCodeProcess(pi.hProcess, &dwExit);
-        EXPECT_EQ(0u, dwExit);
-        if (dwExit == STILL_ACTIVE)
-            ::TerminateProcess(pi.hProcess, 1);
-        ::CloseHandle(pi.hThread);
-        ::CloseHandle(pi.hProcess);
+        EXPECT_EQ(0u, console.CloseWith(c.uMsg, c.wParam));
     }
 }
+
