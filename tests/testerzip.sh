@@ -35,11 +35,23 @@ trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 wineserver -p >/dev/null 2>&1
 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 
-# The zip holds one folder, Skerry-<version>.
-(cd "$WINEPREFIX/drive_c" && cmake -E tar xf "$ZIP")
+# The zip holds one folder, Skerry-<version>, with these files and no others
+# (GraphPersist.dll stays out: Windows' own graph manager saves graphs).
 FOLDER=$(basename "$ZIP" -win64.zip)
-if [ ! -f "$WINEPREFIX/drive_c/$FOLDER/Skerry.exe" ]; then
-    log "$ZIP holds no $FOLDER\\Skerry.exe"
+EXPECTED="$FOLDER/Readme.txt
+$FOLDER/Skerry.exe
+$FOLDER/demo-kit/VelkFilters.dll
+$FOLDER/demo-kit/graphedt.exe
+$FOLDER/demo-kit/proppage.dll
+$FOLDER/demo-kit/register.cmd
+$FOLDER/demo-kit/unregister.cmd"
+(cd "$WINEPREFIX/drive_c" && cmake -E tar xf "$ZIP")
+FOUND=$(cd "$WINEPREFIX/drive_c" && find "$FOLDER" -type f | LC_ALL=C sort)
+if [ "$FOUND" != "$EXPECTED" ]; then
+    log "$ZIP holds"
+    printf '%s\n' "$FOUND" >&2
+    log "instead of"
+    printf '%s\n' "$EXPECTED" >&2
     exit 1
 fi
 export SKERRY_EXE="C:\\$FOLDER\\Skerry.exe"
