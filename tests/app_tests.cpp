@@ -4,14 +4,60 @@
 #include "Diagnostics.h"
 #include "TestUtil.h"
 #include "WindowDriver.h"
+#include "SkerryVersion.h"
 #include "resource.h"
-
 
 #include <atomic>
 #include <string>
 #include <thread>
+#include <vector>
 
 extern "C" int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int);
+
+namespace
+{
+
+// The version resource of a program file; empty when it has none.
+std::vector<BYTE> VersionInfoOf(const std::wstring& file)
+{
+    DWORD dwHandle = 0;
+    const DWORD cb = ::GetFileVersionInfoSizeW(file.c_str(), &dwHandle);
+    std::vector<BYTE> info(cb);
+    if (cb == 0 || !::GetFileVersionInfoW(file.c_str(), 0, cb, info.data()))
+        info.clear();
+    return info;
+}
+
+// A value of the version resource's US English strings; empty when missing.
+std::wstring VersionString(std::vector<BYTE>& info, const wchar_t* pszName)
+{
+    const std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + pszName;
+    void* pv = nullptr;
+    UINT cch = 0;
+    if (info.empty() || !::VerQueryValueW(info.data(), path.c_str(), &pv, &cch) || pv == nullptr)
+        return L"";
+    return static_cast<const wchar_t*>(pv);
+}
+
+// The manifest a program file holds for its process, as its bytes.
+std::string ManifestOf(const std::wstring& file)
+{
+    std::string manifest;
+    const HMODULE hModule = ::LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (hModule == nullptr)
+        return manifest;
+    if (const HRSRC hInfo = ::FindResourceW(hModule, MAKEINTRESOURCEW(1), RT_MANIFEST))
+    {
+        const HGLOBAL hData = ::LoadResource(hModule, hInfo);
+        const char* pch = hData != nullptr ? static_cast<const char*>(::LockResource(hData)) : nullptr;
+        if (pch != nullptr)
+            manifest.assign(pch, ::SizeofResource(hModule, hInfo));
+    }
+    ::FreeLibrary(hModule);
+    return manifest;
+}
+
+} // namespace
 
 TEST(EntryTest, ComAlreadyInitialisedEndsWithItsStatusAndNoDialog)
 {
@@ -79,27 +125,40 @@ TEST(EntryTest, RealProgramExitsWithZeroHoweverItIsClosed)
     {
         SCOPED_TRACE(c.pszHow);
         // Arguments are ignored.
-        std::wstring commandLine = L"\"" + exe + L"\" --build E:\\other.grf /x";
-        STARTUPINFOW si = {sizeof(si)};
-        PROCESS_INFORMATION pi = {};
-        ASSERT_TRUE(::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                     &si, &pi))
-            << "cannot start " << std::string(exe.begin(), exe.end());
-        HWND hWndDialog = WaitForProcessDialog(pi.dwProcessId, 10000);
+        CConsoleProcess console(exe, L"--build E:\\other.grf /x");
+        ASSERT_TRUE(console.Started()) << "cannot start " << std::string(exe.begin(), exe.end());
+        const HWND hWndDialog = console.Dialog();
         EXPECT_NE(nullptr, hWndDialog);
         if (hWndDialog != nullptr)
         {
             EXPECT_EQ(L"RTMP Server", WindowText(hWndDialog));
             EXPECT_EQ(L"E:\\MXF-DATA\\!\\3.GRF", ControlText(::GetDlgItem(hWndDialog, IDC_FILE)));
-            ::PostMessageW(hWndDialog, c.uMsg, c.wParam, 0);
         }
-        EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(pi.hProcess, 10000));
-        DWORD dwExit = STILL_ACTIVE;
-        ::GetExitCodeProcess(pi.hProcess, &dwExit);
-        EXPECT_EQ(0u, dwExit);
-        if (dwExit == STILL_ACTIVE)
-            ::TerminateProcess(pi.hProcess, 1);
-        ::CloseHandle(pi.hThread);
-        ::CloseHandle(pi.hProcess);
+        EXPECT_EQ(0u, console.CloseWith(c.uMsg, c.wParam));
     }
+}
+
+// project() in CMakeLists.txt is the one place the version is written.
+TEST(EntryTest, VersionResourceAndManifestNameTheConfiguredVersion)
+{
+    const std::wstring exe = BuildFolder() + L"\\Skerry.exe";
+    std::vector<BYTE> info = VersionInfoOf(exe);
+    ASSERT_FALSE(info.empty()) << "Skerry.exe has a version resource";
+    VS_FIXEDFILEINFO* pFixed = nullptr;
+    UINT cb = 0;
+    ASSERT_TRUE(::VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&pFixed), &cb));
+    ASSERT_NE(nullptr, pFixed);
+    const WORD kNumbers[] = {SKERRY_VERSION_NUMBERS};
+    EXPECT_EQ(MAKELONG(kNumbers[1], kNumbers[0]), pFixed->dwFileVersionMS);
+    EXPECT_EQ(MAKELONG(kNumbers[3], kNumbers[2]), pFixed->dwFileVersionLS);
+    EXPECT_EQ(pFixed->dwFileVersionMS, pFixed->dwProductVersionMS);
+    EXPECT_EQ(pFixed->dwFileVersionLS, pFixed->dwProductVersionLS);
+
+    const std::string text = SKERRY_VERSION_TEXT;
+    for (const wchar_t* pszName : {L"FileVersion", L"ProductVersion"})
+        EXPECT_EQ(std::wstring(text.begin(), text.end()), VersionString(info, pszName))
+            << std::string(pszName, pszName + ::wcslen(pszName));
+
+    const std::string manifest = ManifestOf(exe);
+    EXPECT_NE(std::string::npos, manifest.find("name=\"Skerry\" version=\"" + text + "\"")) << manifest;
 }

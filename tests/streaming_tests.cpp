@@ -579,31 +579,20 @@ TEST_F(StreamingTest, ClosingWhilePlayingReleasesTheFiltersAndTheirThreads)
 
 TEST(RealConsoleTest, StreamsTheDefaultGraphAndExitsWithZeroWhilePlaying)
 {
-    const std::wstring exe = BuildFolder() + L"\\Skerry.exe";
-    std::wstring commandLine = L"\"" + exe + L"\"";
-    STARTUPINFOW si = {sizeof(si)};
-    PROCESS_INFORMATION pi = {};
-    ASSERT_TRUE(::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-    const HWND hWndDialog = WaitForProcessDialog(pi.dwProcessId, 10000);
+    CConsoleProcess console(BuildFolder() + L"\\Skerry.exe");
+    ASSERT_TRUE(console.Started());
+    const HWND hWndDialog = console.Dialog();
     EXPECT_NE(nullptr, hWndDialog);
     if (hWndDialog != nullptr)
     {
         const HWND hWndProgress = ::GetDlgItem(hWndDialog, IDC_PROGRESS);
         for (int nID : {IDC_DEFAULT, IDC_PLAY})
-            ::SendMessageW(hWndDialog, WM_COMMAND, MAKEWPARAM(nID, BN_CLICKED), 0);
+            EXPECT_TRUE(console.Click(nID, 10000)) << "no message box after " << nID;
         EXPECT_EQ(L"Skerry", WindowText(hWndDialog));
         EXPECT_TRUE(WaitUntil([&] { return ParseProgress(ControlText(hWndProgress)).nPositionMs >= 500; }, 5000))
             << "the console plays: " << std::string(ControlText(hWndProgress).begin(), ControlText(hWndProgress).end());
-        ::PostMessageW(hWndDialog, WM_COMMAND, IDCANCEL, 0);
     }
-    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(pi.hProcess, 10000));
-    DWORD dwExit = STILL_ACTIVE;
-    ::GetExitCodeProcess(pi.hProcess, &dwExit);
-    EXPECT_EQ(0u, dwExit);
-    if (dwExit == STILL_ACTIVE)
-        ::TerminateProcess(pi.hProcess, 1);
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
+    EXPECT_EQ(0u, console.CloseWith(WM_COMMAND, IDCANCEL));
 }
 
 // ---------------------------------------------------------------------------

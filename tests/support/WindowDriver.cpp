@@ -156,6 +156,63 @@ void DismissMessageBox(HWND hWndBox)
 }
 
 // ---------------------------------------------------------------------------
+// CConsoleProcess
+
+CConsoleProcess::CConsoleProcess(const std::wstring& exe, const std::wstring& arguments, DWORD dwTimeoutMs)
+{
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    if (!arguments.empty())
+        commandLine += L" " + arguments;
+    STARTUPINFOW si = {sizeof(si)};
+    if (!::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &m_pi))
+    {
+        m_pi = PROCESS_INFORMATION();
+        return;
+    }
+    m_hWndDialog = WaitForProcessDialog(m_pi.dwProcessId, dwTimeoutMs);
+}
+
+CConsoleProcess::~CConsoleProcess()
+{
+    if (!Started())
+        return;
+    if (::WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT)
+        ::TerminateProcess(m_pi.hProcess, 1);
+    ::CloseHandle(m_pi.hThread);
+    ::CloseHandle(m_pi.hProcess);
+}
+
+bool CConsoleProcess::Click(int nID, DWORD dwTimeoutMs)
+{
+    DWORD_PTR dwResult = 0;
+    return ::SendMessageTimeoutW(m_hWndDialog, WM_COMMAND, MAKEWPARAM(nID, BN_CLICKED), 0, SMTO_NORMAL, dwTimeoutMs,
+                                 &dwResult) != 0;
+}
+
+void CConsoleProcess::PostClick(int nID)
+{
+    ::PostMessageW(m_hWndDialog, WM_COMMAND, MAKEWPARAM(nID, BN_CLICKED), 0);
+}
+
+HWND CConsoleProcess::WaitForMessageBox(DWORD dwTimeoutMs) const
+{
+    const DWORD dwThreadId = ::GetWindowThreadProcessId(m_hWndDialog, nullptr);
+    return dwThreadId != 0 ? WaitForThreadDialog(dwThreadId, m_hWndDialog, dwTimeoutMs) : nullptr;
+}
+
+DWORD CConsoleProcess::CloseWith(UINT uMsg, WPARAM wParam, DWORD dwTimeoutMs)
+{
+    if (!Started())
+        return STILL_ACTIVE;
+    if (m_hWndDialog != nullptr)
+        ::PostMessageW(m_hWndDialog, uMsg, wParam, 0);
+    DWORD dwExit = STILL_ACTIVE;
+    if (::WaitForSingleObject(m_pi.hProcess, dwTimeoutMs) == WAIT_OBJECT_0)
+        ::GetExitCodeProcess(m_pi.hProcess, &dwExit);
+    return dwExit;
+}
+
+// ---------------------------------------------------------------------------
 // CDialogHost
 
 CDialogHost::CDialogHost(SetUp setUp) : m_setUp(std::move(setUp))

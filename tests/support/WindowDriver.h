@@ -42,6 +42,39 @@ std::wstring WindowText(HWND hWnd);
 std::wstring ControlText(HWND hWnd);
 std::wstring ClassNameOf(HWND hWnd);
 
+// The console as a program of its own, driven from this process: started
+// from its file, its dialog found, commands sent to it, and its end awaited.
+// A process still running when the object goes is terminated.
+class CConsoleProcess
+{
+public:
+    // Starts the program with the command line and waits up to dwTimeoutMs
+    // for its dialog; Dialog() is null when it did not start or show one.
+    explicit CConsoleProcess(const std::wstring& exe, const std::wstring& arguments = L"",
+                             DWORD dwTimeoutMs = 10000);
+    ~CConsoleProcess();
+
+    CConsoleProcess(const CConsoleProcess&) = delete;
+    CConsoleProcess& operator=(const CConsoleProcess&) = delete;
+
+    bool Started() const { return m_pi.hProcess != nullptr; }
+    HWND Dialog() const { return m_hWndDialog; }
+    // Sends a command and waits for its handler; false when the handler did
+    // not return within the time (a message box is then usually open).
+    bool Click(int nID, DWORD dwTimeoutMs = 5000);
+    // Posts a command without waiting, for commands that open a message box.
+    void PostClick(int nID);
+    // The dialog's next message box, or null when none opens in the time.
+    HWND WaitForMessageBox(DWORD dwTimeoutMs) const;
+    // Posts a message that ends the dialog and waits for the process: its
+    // exit code, or STILL_ACTIVE when it did not end within the time.
+    DWORD CloseWith(UINT uMsg, WPARAM wParam, DWORD dwTimeoutMs = 10000);
+
+private:
+    PROCESS_INFORMATION m_pi = {};
+    HWND m_hWndDialog = nullptr;
+};
+
 // Runs a CMainDialog modally on its own COM thread, as the entry does.
 class CDialogHost
 {

@@ -1,0 +1,26 @@
+@echo off
+rem Undoes register.cmd: unregisters the stand-in filters and removes the two
+rem registry values through which Skerry finds the graph editor. Run it as
+rem administrator.
+setlocal
+set "KIT=%~dp0"
+rem Each step is checked with "if errorlevel", which every cmd honours (Wine's
+rem runs what follows "||" even after a success).
+set "PROPPAGE_KEY=HKCR\CLSID\{29E07010-BD27-11CE-AB59-00AA00577DA1}"
+set "GRAPHEDIT_KEY=HKLM\Software\Microsoft\Shared Tools\Graphedit"
+
+regsvr32 /u /s "%KIT%VelkFilters.dll"
+if errorlevel 1 goto failed
+rem What is gone already needs no removing: only what is left counts.
+reg delete "%PROPPAGE_KEY%" /f /reg:64 >nul 2>&1
+reg delete "%GRAPHEDIT_KEY%" /v Path /f /reg:64 >nul 2>&1
+reg query "%PROPPAGE_KEY%" /reg:64 >nul 2>&1
+if not errorlevel 1 goto failed
+reg query "%GRAPHEDIT_KEY%" /v Path /reg:64 >nul 2>&1
+if not errorlevel 1 goto failed
+echo Unregistered the demo kit in "%KIT%".
+exit /b 0
+
+:failed
+echo Could not unregister the demo kit in "%KIT%": run this script as administrator. 1>&2
+exit /b 1
