@@ -71,21 +71,6 @@ private:
     HRESULT m_hr;
 };
 
-int ThreadCount()
-{
-    const HANDLE hSnapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (hSnapshot == INVALID_HANDLE_VALUE)
-        return -1;
-    int cThreads = 0;
-    THREADENTRY32 entry = {sizeof(entry)};
-    for (BOOL bMore = ::Thread32First(hSnapshot, &entry); bMore; bMore = ::Thread32Next(hSnapshot, &entry))
-    {
-        if (entry.th32OwnerProcessID == ::GetCurrentProcessId())
-            ++cThreads;
-    }
-    ::CloseHandle(hSnapshot);
-    return cThreads;
-}
 
 // The DLL registered for a class.
 std::wstring RegisteredServer(REFCLSID clsid)

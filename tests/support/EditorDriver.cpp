@@ -1,6 +1,14 @@
 #include "EditorDriver.h"
 
+#include "MainDialog.h"
+#include "TestUtil.h"
 #include "WindowDriver.h"
+
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
 
 namespace
 {
@@ -65,4 +73,155 @@ HANDLE OpenProcessOf(HWND hWnd)
     DWORD dwProcessId = 0;
     ::GetWindowThreadProcessId(hWnd, &dwProcessId);
     return ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, dwProcessId);
+}
+
+size_t OwnEditorProcesses()
+{
+    const HANDLE hSnapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (hSnapshot == INVALID_HANDLE_VALUE)
+        return 0;
+    size_t cEditors = 0;
+    PROCESSENTRY32W entry = {sizeof(entry)};
+    for (BOOL bMore = ::Process32FirstW(hSnapshot, &entry); bMore; bMore = ::Process32NextW(hSnapshot, &entry))
+    {
+        if (entry.th32ParentProcessID == ::GetCurrentProcessId() && _wcsicmp(entry.szExeFile, L"graphedt.exe") == 0)
+            ++cEditors;
+    }
+    ::CloseHandle(hSnapshot);
+    return cEditors;
+}
+
+namespace
+{
+
+// Threads that spin until the object goes: a machine with its cores busy.
+class CBusyThreads
+{
+public:
+    explicit CBusyThreads(int nThreads)
+    {
+        for (int i = 0; i < nThreads; ++i)
+            m_threads.emplace_back([this] {
+                unsigned long long c = 0;
+                while (!m_bStop.load(std::memory_order_relaxed))
+                    ++c;
+                m_cSpins += c;
+            });
+    }
+    ~CBusyThreads()
+    {
+        m_bStop = true;
+        for (auto& thread : m_threads)
+            thread.join();
+    }
+
+    CBusyThreads(const CBusyThreads&) = delete;
+    CBusyThreads& operator=(const CBusyThreads&) = delete;
+
+private:
+    std::atomic<bool> m_bStop{false};
+    std::atomic<unsigned long long> m_cSpins{0};
+    std::vector<std::thread> m_threads;
+};
+
+constexpr DWORD kClickTimeoutMs = 15000;
+constexpr DWORD kAttachTimeoutMs = 5000;
+constexpr DWORD kEditorEndMs = 2000;
+constexpr size_t kConnections = 4; // of the default streaming graph
+
+DWORD HandleCount()
+{
+    DWORD cHandles = 0;
+    ::GetProcessHandleCount(::GetCurrentProcess(), &cHandles);
+    return cHandles;
+}
+
+// An editor of this process's other than dwExcept that shows the whole graph;
+// its process id, or 0.
+DWORD WaitForAttachedEditor(DWORD dwExcept)
+{
+    const DWORD dwStart = ::GetTickCount();
+    do
+    {
+        for (HWND hWnd : EditorWindows(dwExcept))
+        {
+            if (CountStartingWith(EditorLines(hWnd, 0), L"Connection: ") == kConnections)
+            {
+                DWORD dwProcessId = 0;
+                ::GetWindowThreadProcessId(hWnd, &dwProcessId);
+                return dwProcessId;
+            }
+        }
+        ::Sleep(10);
+    } while (::GetTickCount() - dwStart < kAttachTimeoutMs);
+    return 0;
+}
+
+// Own editors once those on their way out have had a moment to end.
+size_t SettledEditorCount(size_t cAtMost)
+{
+    WaitUntil([&] { return OwnEditorProcesses() <= cAtMost; }, kEditorEndMs);
+    return OwnEditorProcesses();
+}
+
+// One click of "Show graph"; a box it opens is read and closed.
+void ClickShowGraph(CDialogHost& host, ShowLoopFigures& figures, DWORD& dwLastEditor)
+{
+    ++figures.cClicks;
+    host.PostClick(IDC_SHOW);
+    // Done when the dialog answers again; a box on the way counts as a failure.
+    const DWORD dwStart = ::GetTickCount();
+    bool bDone = false;
+    while (!bDone && ::GetTickCount() - dwStart < kClickTimeoutMs)
+    {
+        if (HWND hWndBox = host.WaitForMessageBox(0))
+        {
+            ++figures.cBoxes;
+            DismissMessageBox(hWndBox);
+        }
+        bDone = host.Send(WM_NULL, 0, 0, nullptr, 100);
+    }
+    if (!bDone)
+    {
+        ++figures.cHangs;
+        return;
+    }
+    const DWORD dwEditor = WaitForAttachedEditor(dwLastEditor);
+    if (dwEditor != 0)
+    {
+        ++figures.cAttached;
+        dwLastEditor = dwEditor;
+    }
+    figures.cMostEditors = std::max(figures.cMostEditors, SettledEditorCount(1));
+}
+
+} // namespace
+
+ShowLoopFigures RunShowGraphLoop(int cClicks, int nBusyThreads)
+{
+    ShowLoopFigures figures;
+    {
+        CDialogHost host;
+        if (!host.Click(IDC_DEFAULT))
+            return figures;
+        // One round first: what Wine and COM set up once is part of the start.
+        DWORD dwLastEditor = 0;
+        ShowLoopFigures warmUp;
+        ClickShowGraph(host, warmUp, dwLastEditor);
+        host.Click(IDC_DEFAULT); // lets the editor go
+        SettledEditorCount(0);
+        figures.cHandlesBefore = HandleCount();
+        figures.cThreadsBefore = ThreadCount();
+        {
+            CBusyThreads busy(nBusyThreads);
+            for (int i = 0; i < cClicks && figures.cHangs == 0; ++i)
+                ClickShowGraph(host, figures, dwLastEditor);
+        }
+        host.Click(IDC_DEFAULT, kClickTimeoutMs);
+        SettledEditorCount(0);
+        figures.cHandlesAfter = HandleCount();
+        figures.cThreadsAfter = ThreadCount();
+    }
+    figures.cEditorsAfterClose = SettledEditorCount(0);
+    return figures;
 }

@@ -19,3 +19,28 @@ size_t CountStartingWith(const std::vector<std::wstring>& lines, const std::wstr
 
 // The process that owns a window, opened to wait on it and read its name.
 HANDLE OpenProcessOf(HWND hWnd);
+
+// The graph editors this process started that are still running.
+size_t OwnEditorProcesses();
+
+class CDialogHost;
+
+// What a run of "Show graph" clicks on one console did.
+struct ShowLoopFigures
+{
+    int cClicks = 0;
+    int cAttached = 0;          // an editor of ours showed the whole graph
+    int cBoxes = 0;             // "Can't show graph" boxes, read and closed
+    int cHangs = 0;             // clicks that neither returned nor opened a box
+    size_t cMostEditors = 0;    // own editors running once a click was done
+    size_t cEditorsAfterClose = 0;
+    DWORD cHandlesBefore = 0;   // of this process, around the loop
+    DWORD cHandlesAfter = 0;
+    int cThreadsBefore = 0;
+    int cThreadsAfter = 0;
+};
+
+// Builds the default graph in a console of its own, clicks "Show graph"
+// cClicks times with nBusyThreads threads spinning meanwhile, then closes the
+// console; handles and threads are counted with no editor running.
+ShowLoopFigures RunShowGraphLoop(int cClicks, int nBusyThreads);

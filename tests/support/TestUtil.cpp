@@ -2,6 +2,7 @@
 
 #include <objbase.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 
 #include <cstring>
 #include <cwchar>
@@ -128,4 +129,20 @@ bool SetOpenDialogFileName(HWND hWndOpen, const std::wstring& path)
     if (hWndEdit == nullptr)
         return false;
     return ::SendMessageW(hWndEdit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str())) != 0;
+}
+
+int ThreadCount()
+{
+    const HANDLE hSnapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (hSnapshot == INVALID_HANDLE_VALUE)
+        return -1;
+    int cThreads = 0;
+    THREADENTRY32 entry = {sizeof(entry)};
+    for (BOOL bMore = ::Thread32First(hSnapshot, &entry); bMore; bMore = ::Thread32Next(hSnapshot, &entry))
+    {
+        if (entry.th32OwnerProcessID == ::GetCurrentProcessId())
+            ++cThreads;
+    }
+    ::CloseHandle(hSnapshot);
+    return cThreads;
 }

@@ -16,6 +16,8 @@ std::wstring SystemText(HRESULT hr);
 // "Error 0x" and the status in upper-case hexadecimal.
 std::wstring StatusLine(HRESULT hr);
 bool EndsWith(const std::wstring& text, const std::wstring& tail);
+// The threads of this process.
+int ThreadCount();
 // Polls the condition every 10 ms; false when it is still not met after the time.
 bool WaitUntil(const std::function<bool()>& condition, DWORD dwTimeoutMs);
 
