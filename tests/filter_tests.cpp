@@ -1,0 +1,451 @@
+// The stand-in filters of VelkFilters.dll under stress: created by class id
+// from the registered DLL and driven through Wine's graph manager, next to a
+// renderer of the test's own (built on the same filter library) that can
+// fail a sample or hold one.
+#include <gtest/gtest.h>
+
+#include <atlbase.h>
+
+#include "VelkFilters.h"
+
+#include "Filter.h"
+#include "InputPin.h"
+
+#include <dshow.h>
+#include <mmreg.h>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <thread>
+#include <vector>
+
+namespace
+{
+
+constexpr REFERENCE_TIME kUnitsPerSecond = 10000000;
+
+class CMultiThreadedApartment
+{
+public:
+    CMultiThreadedApartment() : m_hr(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+    ~CMultiThreadedApartment()
+    {
+        if (SUCCEEDED(m_hr))
+            ::CoUninitialize();
+    }
+    CMultiThreadedApartment(const CMultiThreadedApartment&) = delete;
+    CMultiThreadedApartment& operator=(const CMultiThreadedApartment&) = delete;
+
+private:
+    HRESULT m_hr;
+};
+
+class CEvent
+{
+public:
+    CEvent() : m_h(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    ~CEvent()
+    {
+        if (m_h != nullptr)
+            ::CloseHandle(m_h);
+    }
+    CEvent(const CEvent&) = delete;
+    CEvent& operator=(const CEvent&) = delete;
+
+    void Set() { ::SetEvent(m_h); }
+    bool Wait(DWORD dwMilliseconds) { return ::WaitForSingleObject(m_h, dwMilliseconds) == WAIT_OBJECT_0; }
+
+private:
+    HANDLE m_h;
+};
+
+// ---------------------------------------------------------------------------
+// The test's renderer
+
+// {6B1F3C52-0D4B-4E36-9A0E-51C2D7A4E8F1}
+constexpr CLSID kClsidTestSink = {0x6b1f3c52, 0x0d4b, 0x4e36, {0x9a, 0x0e, 0x51, 0xc2, 0xd7, 0xa4, 0xe8, 0xf1}};
+
+enum class SinkMode
+{
+    Take, // presents every sample at once
+    Fail, // refuses every sample with a status of its own, as a foreign filter may
+    Hold, // holds the first sample until released
+};
+
+class CSinkPin : public CInputPinBase
+{
+public:
+    CSinkPin(CFilterBase* pFilter, SinkMode eMode, HRESULT hrFailure)
+        : CInputPinBase(pFilter, L"In"), m_eMode(eMode), m_hrFailure(hrFailure)
+    {
+    }
+
+    // Any type: the pins under test must refuse what they cannot take.
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE&) override { return S_OK; }
+
+    // A failing sink answers its status itself, like a filter that does not
+    // report its own failures; the upstream filter must.
+    STDMETHODIMP Receive(IMediaSample* pSample) override
+    {
+        ++m_cReceiveCalls;
+        if (m_eMode == SinkMode::Fail)
+            return m_hrFailure;
+        if (m_eMode == SinkMode::Hold && !m_bHeldOnce.exchange(true))
+        {
+            m_holding.Set();
+            m_release.Wait(INFINITE);
+        }
+        return CInputPinBase::Receive(pSample);
+    }
+
+    // A held sample goes on, at the latest when the sink stops.
+    void ReleaseHeldSample() { m_release.Set(); }
+    void Inactive() override
+    {
+        m_release.Set();
+        CInputPinBase::Inactive();
+    }
+    bool WaitUntilHolding(DWORD dwMilliseconds) { return m_holding.Wait(dwMilliseconds); }
+    LONG ReceiveCalls() const { return m_cReceiveCalls; }
+    LONG EndsOfStream() const { return m_cEndOfStream; }
+
+protected:
+    HRESULT OnReceive(IMediaSample*) override { return S_OK; }
+    HRESULT OnEndOfStream() override
+    {
+        ++m_cEndOfStream;
+        return S_OK;
+    }
+    HRESULT OnBeginFlush() override { return S_OK; }
+    HRESULT OnEndFlush() override { return S_OK; }
+    HRESULT OnNewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
+
+private:
+    const SinkMode m_eMode;
+    const HRESULT m_hrFailure;
+    std::atomic<LONG> m_cReceiveCalls{0};
+    std::atomic<LONG> m_cEndOfStream{0};
+    std::atomic<bool> m_bHeldOnce{false};
+    CEvent m_holding;
+    CEvent m_release;
+};
+
+class CSinkFilter : public CFilterBase
+{
+public:
+    // A new sink, owned by the returned pointer.
+    static CComPtr<IBaseFilter> Create(SinkMode eMode, HRESULT hrFailure, CSinkPin** ppPin)
+    {
+        auto* pSink = new CSinkFilter(eMode, hrFailure);
+        *ppPin = &pSink->m_pin;
+        CComPtr<IBaseFilter> sp;
+        sp.Attach(pSink);
+        return sp;
+    }
+
+    int PinCount() const override { return 1; }
+    CPinBase* PinAt(int nIndex) override { return nIndex == 0 ? &m_pin : nullptr; }
+
+private:
+    CSinkFilter(SinkMode eMode, HRESULT hrFailure) : CFilterBase(kClsidTestSink), m_pin(this, eMode, hrFailure) {}
+    ~CSinkFilter() override = default;
+
+    CSinkPin m_pin;
+};
+
+// ---------------------------------------------------------------------------
+// Graphs
+
+CComPtr<IPin> PinOf(IBaseFilter* pFilter, PIN_DIRECTION eWanted, int nIndex)
+{
+    CComPtr<IEnumPins> spEnum;
+    if (FAILED(pFilter->EnumPins(&spEnum)))
+        return nullptr;
+    for (;;)
+    {
+        CComPtr<IPin> spPin;
+        if (spEnum->Next(1, &spPin, nullptr) != S_OK)
+            return nullptr;
+        PIN_DIRECTION eDirection = PINDIR_INPUT;
+        if (SUCCEEDED(spPin->QueryDirection(&eDirection)) && eDirection == eWanted && nIndex-- == 0)
+            return spPin;
+    }
+}
+
+template <class T>
+CComPtr<T> Query(IUnknown* pUnknown, REFIID riid)
+{
+    CComPtr<T> sp;
+    EXPECT_EQ(S_OK, pUnknown->QueryInterface(riid, reinterpret_cast<void**>(&sp)));
+    return sp;
+}
+
+// A graph manager of Wine's with the filters a test adds; stopped when it goes.
+class CTestGraph
+{
+public:
+    CTestGraph() { EXPECT_EQ(S_OK, m_spGraph.CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER)); }
+    ~CTestGraph()
+    {
+        if (m_spGraph)
+            Control()->Stop();
+    }
+    CTestGraph(const CTestGraph&) = delete;
+    CTestGraph& operator=(const CTestGraph&) = delete;
+
+    CComPtr<IBaseFilter> Add(REFCLSID clsid, LPCWSTR pszName)
+    {
+        CComPtr<IBaseFilter> spFilter;
+        EXPECT_EQ(S_OK, spFilter.CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER));
+        if (spFilter)
+            Add(spFilter, pszName);
+        return spFilter;
+    }
+    void Add(IBaseFilter* pFilter, LPCWSTR pszName) { EXPECT_EQ(S_OK, m_spGraph->AddFilter(pFilter, pszName)); }
+
+    HRESULT Connect(IBaseFilter* pFrom, int nOutput, IBaseFilter* pTo, int nInput)
+    {
+        const CComPtr<IPin> spOut = PinOf(pFrom, PINDIR_OUTPUT, nOutput);
+        const CComPtr<IPin> spIn = PinOf(pTo, PINDIR_INPUT, nInput);
+        if (!spOut || !spIn)
+            return E_UNEXPECTED;
+        return m_spGraph->ConnectDirect(spOut, spIn, nullptr);
+    }
+
+    CComPtr<IMediaControl> Control() { return Query<IMediaControl>(m_spGraph, IID_IMediaControl); }
+    CComPtr<IMediaSeeking> Seeking() { return Query<IMediaSeeking>(m_spGraph, IID_IMediaSeeking); }
+
+    // Runs the graph; a pause that completes later is fine.
+    void Run() { EXPECT_TRUE(SUCCEEDED(Control()->Run())); }
+
+    // Waits for an event of the given code; false when none came in time.
+    // The codes that came before it go to seen.
+    bool WaitForEvent(long lWanted, LONG_PTR* plParam1, DWORD dwTimeoutMs, std::vector<long>* pSeen = nullptr)
+    {
+        const CComPtr<IMediaEvent> spEvents = Query<IMediaEvent>(m_spGraph, IID_IMediaEvent);
+        const DWORD dwStart = ::GetTickCount();
+        for (;;)
+        {
+            const DWORD dwElapsed = ::GetTickCount() - dwStart;
+            const long lWait = dwTimeoutMs > dwElapsed ? static_cast<long>(dwTimeoutMs - dwElapsed) : 0;
+            long lCode = 0;
+            LONG_PTR lParam1 = 0, lParam2 = 0;
+            const HRESULT hrGet = spEvents->GetEvent(&lCode, &lParam1, &lParam2, lWait);
+            // Wine's queue answers E_ABORT at once when it has just been
+            // emptied: only the time running out ends the wait.
+            if (hrGet == E_ABORT && lWait > 0)
+                continue;
+            if (hrGet != S_OK)
+                return false;
+            spEvents->FreeEventParams(lCode, lParam1, lParam2);
+            if (lCode == lWanted)
+            {
+                if (plParam1 != nullptr)
+                    *plParam1 = lParam1;
+                return true;
+            }
+            if (pSeen != nullptr)
+                pSeen->push_back(lCode);
+        }
+    }
+
+private:
+    CComPtr<IGraphBuilder> m_spGraph;
+};
+
+class FilterTest : public ::testing::Test
+{
+protected:
+    CMultiThreadedApartment m_apartment;
+};
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Hostile media types
+
+namespace
+{
+
+struct HostileType
+{
+    const char* pszName;
+    AM_MEDIA_TYPE mt;
+    std::vector<BYTE> format; // the block pbFormat points at, when it is a real one
+};
+
+VIDEOINFOHEADER PlainVideoInfo()
+{
+    VIDEOINFOHEADER vih = {};
+    vih.AvgTimePerFrame = kUnitsPerSecond / 25;
+    vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    vih.bmiHeader.biWidth = 640;
+    vih.bmiHeader.biHeight = 360;
+    vih.bmiHeader.biPlanes = 1;
+    vih.bmiHeader.biBitCount = 32;
+    vih.bmiHeader.biSizeImage = 640 * 360 * 4;
+    return vih;
+}
+
+WAVEFORMATEX PlainPcm()
+{
+    WAVEFORMATEX wfx = {};
+    wfx.wFormatTag = WAVE_FORMAT_PCM;
+    wfx.nChannels = 2;
+    wfx.nSamplesPerSec = 48000;
+    wfx.wBitsPerSample = 16;
+    wfx.nBlockAlign = 4;
+    wfx.nAvgBytesPerSec = 48000 * 4;
+    return wfx;
+}
+
+// The subtypes the filters stream, as mingw-w64's uuids.h lacks two of them.
+constexpr GUID kSubtypeH264 = {0x34363248, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+constexpr GUID kSubtypeRawAac1 = {0x000000ff, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+
+template <class TFormat>
+HostileType MakeType(const char* pszName, REFGUID major, REFGUID sub, REFGUID formattype, const TFormat& format)
+{
+    HostileType t = {pszName, {}, {}};
+    t.mt.majortype = major;
+    t.mt.subtype = sub;
+    t.mt.formattype = formattype;
+    t.mt.bFixedSizeSamples = TRUE;
+    const BYTE* pb = reinterpret_cast<const BYTE*>(&format);
+    t.format.assign(pb, pb + sizeof(format));
+    t.mt.cbFormat = sizeof(format);
+    return t;
+}
+
+// cbFormat as given, without a block.
+HostileType WithoutBlock(HostileType t, ULONG cbFormat)
+{
+    t.format.clear();
+    t.mt.cbFormat = cbFormat;
+    return t;
+}
+
+HostileType WithSize(HostileType t, ULONG cbFormat)
+{
+    t.mt.cbFormat = cbFormat;
+    return t;
+}
+
+HostileType Renamed(HostileType t, const char* pszName)
+{
+    t.pszName = pszName;
+    return t;
+}
+
+std::vector<HostileType> HostileTypes()
+{
+    const VIDEOINFOHEADER vih = PlainVideoInfo();
+    const WAVEFORMATEX wfx = PlainPcm();
+    const HostileType rgb = MakeType("RGB32", MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_VideoInfo, vih);
+    const HostileType pcm = MakeType("PCM", MEDIATYPE_Audio, MEDIASUBTYPE_PCM, FORMAT_WaveFormatEx, wfx);
+    const HostileType h264 = MakeType("H264", MEDIATYPE_Video, kSubtypeH264, FORMAT_VideoInfo, vih);
+    WAVEFORMATEX wfxAac = wfx;
+    wfxAac.wFormatTag = 0x00FF;
+    const HostileType aac = MakeType("AAC", MEDIATYPE_Audio, kSubtypeRawAac1, FORMAT_WaveFormatEx, wfxAac);
+
+    VIDEOINFOHEADER vihZero = vih;
+    vihZero.bmiHeader.biWidth = 0;
+    vihZero.bmiHeader.biHeight = 0;
+    VIDEOINFOHEADER vihHuge = vih;
+    vihHuge.bmiHeader.biWidth = LONG_MAX;
+    vihHuge.bmiHeader.biHeight = LONG_MIN;
+    WAVEFORMATEX wfxNoAlign = wfx;
+    wfxNoAlign.nBlockAlign = 0;
+    WAVEFORMATEX wfxOddAlign = wfx;
+    wfxOddAlign.nBlockAlign = 3;
+    WAVEFORMATEX wfxAacSilent = wfxAac;
+    wfxAacSilent.nChannels = 0;
+    wfxAacSilent.nSamplesPerSec = 0;
+
+    std::vector<HostileType> types;
+    for (const HostileType& t : {rgb, pcm, h264, aac})
+    {
+        types.push_back(Renamed(WithoutBlock(t, t.mt.cbFormat), "null block"));
+        types.push_back(Renamed(WithoutBlock(t, 0), "no block"));
+        types.push_back(Renamed(WithSize(t, 8), "short block"));
+        types.push_back(Renamed(WithSize(t, ULONG_MAX), "huge block size"));
+    }
+    types.push_back(MakeType("video info as a wave format", MEDIATYPE_Audio, MEDIASUBTYPE_PCM, FORMAT_VideoInfo, vih));
+    types.push_back(MakeType("wave format as video info", MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_WaveFormatEx, wfx));
+    types.push_back(MakeType("RGB32 of no size", MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_VideoInfo, vihZero));
+    types.push_back(MakeType("RGB32 of a huge size", MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_VideoInfo, vihHuge));
+    types.push_back(MakeType("H264 of no size", MEDIATYPE_Video, kSubtypeH264, FORMAT_VideoInfo, vihZero));
+    types.push_back(MakeType("H264 of a huge size", MEDIATYPE_Video, kSubtypeH264, FORMAT_VideoInfo, vihHuge));
+    types.push_back(MakeType("PCM without block alignment", MEDIATYPE_Audio, MEDIASUBTYPE_PCM, FORMAT_WaveFormatEx,
+                             wfxNoAlign));
+    types.push_back(MakeType("PCM with a block alignment of 3", MEDIATYPE_Audio, MEDIASUBTYPE_PCM,
+                             FORMAT_WaveFormatEx, wfxOddAlign));
+    types.push_back(MakeType("AAC without channels or rate", MEDIATYPE_Audio, kSubtypeRawAac1, FORMAT_WaveFormatEx,
+                             wfxAacSilent));
+    types.push_back(MakeType("no format type", MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_None, vih));
+    // Blocks the type owns point at its own bytes; the others stay null.
+    for (HostileType& t : types)
+        t.mt.pbFormat = t.format.empty() ? nullptr : t.format.data();
+    return types;
+}
+
+struct PinUnderTest
+{
+    const char* pszFilter;
+    CComPtr<IBaseFilter> spFilter;
+    PIN_DIRECTION eDirection;
+    int nIndex;
+};
+
+} // namespace
+
+// Every pin of every filter answers each hostile type with a refusal, and
+// survives it. Output pins of the encoders are asked with their input
+// connected, when they have types to compare with.
+TEST_F(FilterTest, EveryPinRefusesHostileTypes)
+{
+    CTestGraph graph;
+    const CComPtr<IBaseFilter> spGenerator = graph.Add(CLSID_VelkVideoGenerator, VELK_NAME_VIDEO_GENERATOR);
+    const CComPtr<IBaseFilter> spH264 = graph.Add(CLSID_VelkH264Encoder, VELK_NAME_H264_ENCODER);
+    const CComPtr<IBaseFilter> spAac = graph.Add(CLSID_VelkAACEncoder, VELK_NAME_AAC_ENCODER);
+    const CComPtr<IBaseFilter> spServer = graph.Add(CLSID_VelkRtmpServer, VELK_NAME_RTMP_SERVER);
+    // The encoders' outputs compare with what their inputs are given, so
+    // each encoder gets a generator of its own: the one under test keeps
+    // its pins free.
+    const CComPtr<IBaseFilter> spFeeder = graph.Add(CLSID_VelkVideoGenerator, L"Feeder");
+    ASSERT_EQ(S_OK, graph.Connect(spFeeder, VelkStreamVideo, spH264, 0));
+    ASSERT_EQ(S_OK, graph.Connect(spFeeder, VelkStreamAudio, spAac, 0));
+    const CComPtr<IBaseFilter> spFreeH264 = graph.Add(CLSID_VelkH264Encoder, L"Free H264 Encoder");
+    const CComPtr<IBaseFilter> spFreeAac = graph.Add(CLSID_VelkAACEncoder, L"Free AAC Encoder");
+    CSinkPin* pSink = nullptr;
+    const CComPtr<IBaseFilter> spSink = CSinkFilter::Create(SinkMode::Take, S_OK, &pSink);
+    graph.Add(spSink, L"Sink");
+    const CComPtr<IPin> spSinkPin = PinOf(spSink, PINDIR_INPUT, 0);
+    // A connector for the inputs: an output pin that takes anything.
+    const CComPtr<IPin> spConnector = PinOf(spFeeder, PINDIR_OUTPUT, VelkStreamVideo);
+
+    const PinUnderTest pins[] = {
+        {"generator video", spGenerator, PINDIR_OUTPUT, 0}, {"generator audio", spGenerator, PINDIR_OUTPUT, 1},
+        {"H264 input", spFreeH264, PINDIR_INPUT, 0},       {"H264 output", spH264, PINDIR_OUTPUT, 0},
+        {"AAC input", spFreeAac, PINDIR_INPUT, 0},         {"AAC output", spAac, PINDIR_OUTPUT, 0},
+        {"server video", spServer, PINDIR_INPUT, 0},       {"server audio", spServer, PINDIR_INPUT, 1},
+    };
+    for (const HostileType& t : HostileTypes())
+    {
+        for (const PinUnderTest& p : pins)
+        {
+            SCOPED_TRACE(::testing::Message() << p.pszFilter << ", " << t.pszName << " of "
+                                              << (IsEqualGUID(t.mt.majortype, MEDIATYPE_Video) ? "video" : "audio"));
+            const CComPtr<IPin> spPin = PinOf(p.spFilter, p.eDirection, p.nIndex);
+            ASSERT_TRUE(spPin);
+            EXPECT_EQ(S_FALSE, spPin->QueryAccept(&t.mt));
+            // A connector of the wrong kind may be refused before the type
+            // is looked at; the type never connects.
+            if (p.eDirection == PINDIR_OUTPUT)
+                EXPECT_EQ(VFW_E_TYPE_NOT_ACCEPTED, spPin->Connect(spSinkPin, &t.mt));
+            else
+                EXPECT_EQ(VFW_E_TYPE_NOT_ACCEPTED, spPin->ReceiveConnection(spConnector, &t.mt));
+        }
+    }
+}
