@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -24,6 +25,21 @@ namespace
 {
 
 constexpr REFERENCE_TIME kUnitsPerSecond = 10000000;
+// What a filter's streaming thread is given to get somewhere; far more than
+// it needs, so that only a filter that never gets there fails.
+constexpr DWORD kPatienceMs = 10000;
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD dwTimeoutMs)
+{
+    const DWORD dwStart = ::GetTickCount();
+    while (!condition())
+    {
+        if (::GetTickCount() - dwStart > dwTimeoutMs)
+            return false;
+        ::Sleep(5);
+    }
+    return true;
+}
 
 class CMultiThreadedApartment
 {
@@ -261,6 +277,177 @@ protected:
 };
 
 } // namespace
+
+// ---------------------------------------------------------------------------
+// Streaming failures reach the graph
+
+namespace
+{
+
+struct FailureCase
+{
+    const char* pszName;
+    int nGeneratorPin;        // VelkStreamVideo or VelkStreamAudio
+    const CLSID* pclsidEncoder; // between the generator and the sink, or null
+    HRESULT hrSink;           // what the sink answers each sample
+    bool bAborts;             // EC_ERRORABORT with hrSink is due
+};
+
+const FailureCase kFailureCases[] = {
+    {"H264 encoder", VelkStreamVideo, &CLSID_VelkH264Encoder, E_FAIL, true},
+    {"AAC encoder", VelkStreamAudio, &CLSID_VelkAACEncoder, VFW_E_BUFFER_OVERFLOW, true},
+    {"generator, stopping sink", VelkStreamVideo, nullptr, VFW_E_WRONG_STATE, false},
+    {"H264 encoder, stopping sink", VelkStreamVideo, &CLSID_VelkH264Encoder, VFW_E_WRONG_STATE, false},
+};
+
+} // namespace
+
+// A real failure ends the stream and says so, once; a neighbour that is
+// stopping is no failure.
+TEST_F(FilterTest, AStreamingFailureAbortsTheGraphAndEndsTheStream)
+{
+    for (const FailureCase& c : kFailureCases)
+    {
+        SCOPED_TRACE(c.pszName);
+        CTestGraph graph;
+        const CComPtr<IBaseFilter> spGenerator = graph.Add(CLSID_VelkVideoGenerator, VELK_NAME_VIDEO_GENERATOR);
+        CSinkPin* pSink = nullptr;
+        const CComPtr<IBaseFilter> spSink = CSinkFilter::Create(SinkMode::Fail, c.hrSink, &pSink);
+        graph.Add(spSink, L"Sink");
+        ASSERT_TRUE(spGenerator);
+        if (c.pclsidEncoder != nullptr)
+        {
+            const CComPtr<IBaseFilter> spEncoder = graph.Add(*c.pclsidEncoder, L"Encoder");
+            ASSERT_EQ(S_OK, graph.Connect(spGenerator, c.nGeneratorPin, spEncoder, 0));
+            ASSERT_EQ(S_OK, graph.Connect(spEncoder, 0, spSink, 0));
+        }
+        else
+        {
+            ASSERT_EQ(S_OK, graph.Connect(spGenerator, c.nGeneratorPin, spSink, 0));
+        }
+
+        graph.Run();
+        if (c.bAborts)
+        {
+            LONG_PTR lStatus = 0;
+            std::vector<long> seen;
+            ASSERT_TRUE(graph.WaitForEvent(EC_ERRORABORT, &lStatus, kPatienceMs, &seen))
+                << "the failure was dropped; " << ::testing::PrintToString(seen) << " came instead";
+            EXPECT_EQ(c.hrSink, static_cast<HRESULT>(lStatus));
+            EXPECT_TRUE(WaitUntil([&] { return pSink->EndsOfStream() == 1; }, kPatienceMs))
+                << "the stream was not ended downstream";
+        }
+        else
+        {
+            ASSERT_TRUE(WaitUntil([&] { return pSink->ReceiveCalls() > 0; }, kPatienceMs));
+            // Stop ends the streaming thread; whatever it reported is queued.
+            EXPECT_EQ(S_OK, graph.Control()->Stop());
+            EXPECT_FALSE(graph.WaitForEvent(EC_ERRORABORT, nullptr, 0));
+            EXPECT_EQ(0, pSink->EndsOfStream());
+        }
+        EXPECT_EQ(1, pSink->ReceiveCalls()) << "streaming went on after the failure";
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Stop against streaming
+
+// The encoder's Stop returns only once the sample it is passing on has come
+// back, and it holds no lock meanwhile: its state can be asked.
+TEST_F(FilterTest, StopWaitsForTheSampleInProgressWithoutHoldingTheFilter)
+{
+    CTestGraph graph;
+    const CComPtr<IBaseFilter> spGenerator = graph.Add(CLSID_VelkVideoGenerator, VELK_NAME_VIDEO_GENERATOR);
+    const CComPtr<IBaseFilter> spEncoder = graph.Add(CLSID_VelkH264Encoder, VELK_NAME_H264_ENCODER);
+    CSinkPin* pSink = nullptr;
+    const CComPtr<IBaseFilter> spSink = CSinkFilter::Create(SinkMode::Hold, S_OK, &pSink);
+    graph.Add(spSink, L"Sink");
+    ASSERT_EQ(S_OK, graph.Connect(spGenerator, VelkStreamVideo, spEncoder, 0));
+    ASSERT_EQ(S_OK, graph.Connect(spEncoder, 0, spSink, 0));
+    graph.Run();
+    ASSERT_TRUE(pSink->WaitUntilHolding(kPatienceMs));
+
+    std::atomic<bool> bStopped{false};
+    HRESULT hrStop = E_FAIL;
+    std::thread stopper([&] {
+        const CMultiThreadedApartment apartment;
+        hrStop = spEncoder->Stop();
+        bStopped = true;
+    });
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            FILTER_STATE eState = State_Running;
+            return SUCCEEDED(spEncoder->GetState(0, &eState)) && eState == State_Stopped;
+        },
+        kPatienceMs))
+        << "the state could not be asked while Stop waited";
+    // Given every chance to return early.
+    EXPECT_FALSE(WaitUntil([&] { return bStopped.load(); }, 300)) << "Stop returned with a sample in the filter";
+    pSink->ReleaseHeldSample();
+    stopper.join();
+    EXPECT_EQ(S_OK, hrStop);
+}
+
+// ---------------------------------------------------------------------------
+// End of stream against a flush
+
+// An upstream thread sends the end of its stream while a seek flushes: the
+// seek waits for that call before it ends the flush, as sources do. Whatever
+// the interleaving, the input takes the new stream after the flush.
+TEST_F(FilterTest, AnEndOfStreamOvertakenByAFlushDoesNotCloseTheInput)
+{
+    CTestGraph graph;
+    const CComPtr<IBaseFilter> spGenerator = graph.Add(CLSID_VelkVideoGenerator, VELK_NAME_VIDEO_GENERATOR);
+    const CComPtr<IBaseFilter> spEncoder = graph.Add(CLSID_VelkH264Encoder, VELK_NAME_H264_ENCODER);
+    CSinkPin* pSink = nullptr;
+    const CComPtr<IBaseFilter> spSink = CSinkFilter::Create(SinkMode::Take, S_OK, &pSink);
+    graph.Add(spSink, L"Sink");
+    ASSERT_EQ(S_OK, graph.Connect(spGenerator, VelkStreamVideo, spEncoder, 0));
+    ASSERT_EQ(S_OK, graph.Connect(spEncoder, 0, spSink, 0));
+    // The generator stays stopped: the test is the upstream thread.
+    ASSERT_TRUE(SUCCEEDED(spSink->Pause()));
+    ASSERT_TRUE(SUCCEEDED(spEncoder->Pause()));
+    const CComPtr<IPin> spInput = PinOf(spEncoder, PINDIR_INPUT, 0);
+    IPin* const pInput = spInput;
+
+    constexpr int kRounds = 20000;
+    std::atomic<int> nGo{0};
+    std::atomic<int> nSent{0};
+    std::thread upstream([&] {
+        for (int i = 1; i <= kRounds; ++i)
+        {
+            while (nGo.load() < i)
+                std::this_thread::yield();
+            pInput->EndOfStream();
+            nSent = i;
+        }
+    });
+    int cClosed = 0;
+    HRESULT hrFirst = S_OK;
+    for (int i = 1; i <= kRounds; ++i)
+    {
+        nGo = i;
+        // A different moment each round, so that the flush meets the end
+        // of stream at every point of its call.
+        for (volatile int nSpin = 0; nSpin < i % 97; ++nSpin)
+        {
+        }
+        pInput->BeginFlush();
+        while (nSent.load() < i)
+            std::this_thread::yield();
+        pInput->EndFlush();
+        const HRESULT hr = pInput->EndOfStream();
+        if (hr != S_OK && cClosed++ == 0)
+            hrFirst = hr;
+        // Clears the probe's own end for the next round.
+        pInput->BeginFlush();
+        pInput->EndFlush();
+    }
+    upstream.join();
+    EXPECT_EQ(0, cClosed) << "the input refused the stream after a flush, first with 0x" << std::hex << hrFirst;
+    spEncoder->Stop();
+    spSink->Stop();
+}
 
 // ---------------------------------------------------------------------------
 // Hostile media types

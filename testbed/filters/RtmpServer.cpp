@@ -331,7 +331,7 @@ HRESULT CRtmpServer::WaitForPresentationLocked(CServerInputPin* pPin, bool bTime
     HRESULT hr = S_OK;
     for (;;)
     {
-        if (StateLocked() == State_Stopped || pPin->IsFlushingLocked())
+        if (StateLocked() == State_Stopped || pPin->IsFlushing())
         {
             hr = S_FALSE;
             break;

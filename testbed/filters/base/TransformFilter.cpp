@@ -78,6 +78,12 @@ HRESULT CTransformInputPin::OnNewSegment(REFERENCE_TIME tStart, REFERENCE_TIME t
     return m_pTransform->Output().DeliverNewSegment(tStart, tStop, dRate);
 }
 
+// Downstream learns that nothing more comes; its own status does not matter.
+void CTransformInputPin::OnStreamAborted()
+{
+    m_pTransform->Output().DeliverEndOfStream();
+}
+
 // ---------------------------------------------------------------------------
 // CTransformOutputPin
 
