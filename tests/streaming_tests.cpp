@@ -55,33 +55,6 @@ Progress ParseProgress(const std::wstring& text)
     return progress;
 }
 
-bool WaitUntil(const std::function<bool()>& condition, DWORD dwTimeoutMs)
-{
-    const DWORD dwStart = ::GetTickCount();
-    while (!condition())
-    {
-        if (::GetTickCount() - dwStart > dwTimeoutMs)
-            return false;
-        ::Sleep(10);
-    }
-    return true;
-}
-
-// COM for the test thread, which reads the filters' counters.
-class CMultiThreadedApartment
-{
-public:
-    CMultiThreadedApartment() : m_hr(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-    ~CMultiThreadedApartment()
-    {
-        if (SUCCEEDED(m_hr))
-            ::CoUninitialize();
-    }
-
-private:
-    HRESULT m_hr;
-};
-
 int ThreadCount()
 {
     const HANDLE hSnapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);

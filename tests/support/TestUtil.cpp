@@ -109,3 +109,23 @@ bool SetOpenDialogFileName(HWND hWndOpen, const std::wstring& path)
         return false;
     return ::SendMessageW(hWndEdit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str())) != 0;
 }
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD dwTimeoutMs)
+{
+    const DWORD dwStart = ::GetTickCount();
+    while (!condition())
+    {
+        if (::GetTickCount() - dwStart > dwTimeoutMs)
+            return false;
+        ::Sleep(10);
+    }
+    return true;
+}
+
+CMultiThreadedApartment::CMultiThreadedApartment() : m_hr(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+
+CMultiThreadedApartment::~CMultiThreadedApartment()
+{
+    if (SUCCEEDED(m_hr))
+        ::CoUninitialize();
+}

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 // The build's folder (Skerry.exe, graphedit\...), one above the tests.
@@ -24,3 +25,20 @@ HRESULT OpenStorageStatus(const std::wstring& path);
 
 // Types a file name into an open-file dialog.
 bool SetOpenDialogFileName(HWND hWndOpen, const std::wstring& path);
+
+// Asks condition every 10 ms until it holds (true) or the time runs out.
+bool WaitUntil(const std::function<bool()>& condition, DWORD dwTimeoutMs);
+
+// COM's multithreaded apartment for the calling thread while it lives: for
+// tests that call the filters from their own threads.
+class CMultiThreadedApartment
+{
+public:
+    CMultiThreadedApartment();
+    ~CMultiThreadedApartment();
+    CMultiThreadedApartment(const CMultiThreadedApartment&) = delete;
+    CMultiThreadedApartment& operator=(const CMultiThreadedApartment&) = delete;
+
+private:
+    HRESULT m_hr;
+};
