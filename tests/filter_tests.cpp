@@ -6,10 +6,12 @@
 
 #include <atlbase.h>
 
+#include "TestUtil.h"
 #include "VelkFilters.h"
 
 #include "Filter.h"
 #include "InputPin.h"
+#include "MediaTime.h"
 
 #include <dshow.h>
 #include <mmreg.h>
@@ -17,7 +19,6 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
-#include <functional>
 #include <thread>
 #include <vector>
 
@@ -28,34 +29,6 @@ constexpr REFERENCE_TIME kUnitsPerSecond = 10000000;
 // What a filter's streaming thread is given to get somewhere; far more than
 // it needs, so that only a filter that never gets there fails.
 constexpr DWORD kPatienceMs = 10000;
-
-bool WaitUntil(const std::function<bool()>& condition, DWORD dwTimeoutMs)
-{
-    const DWORD dwStart = ::GetTickCount();
-    while (!condition())
-    {
-        if (::GetTickCount() - dwStart > dwTimeoutMs)
-            return false;
-        ::Sleep(5);
-    }
-    return true;
-}
-
-class CMultiThreadedApartment
-{
-public:
-    CMultiThreadedApartment() : m_hr(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-    ~CMultiThreadedApartment()
-    {
-        if (SUCCEEDED(m_hr))
-            ::CoUninitialize();
-    }
-    CMultiThreadedApartment(const CMultiThreadedApartment&) = delete;
-    CMultiThreadedApartment& operator=(const CMultiThreadedApartment&) = delete;
-
-private:
-    HRESULT m_hr;
-};
 
 class CEvent
 {
@@ -270,6 +243,39 @@ private:
     CComPtr<IGraphBuilder> m_spGraph;
 };
 
+// The generator, an encoder when one is named, and the test's sink, in a line.
+class CChainGraph : public CTestGraph
+{
+public:
+    CChainGraph(int nGeneratorPin, const CLSID* pclsidEncoder, SinkMode eMode, HRESULT hrFailure = S_OK)
+        : m_spGenerator(Add(CLSID_VelkVideoGenerator, VELK_NAME_VIDEO_GENERATOR)),
+          m_spSink(CSinkFilter::Create(eMode, hrFailure, &m_pSink))
+    {
+        Add(m_spSink, L"Sink");
+        if (pclsidEncoder == nullptr)
+        {
+            m_hrConnect = Connect(m_spGenerator, nGeneratorPin, m_spSink, 0);
+            return;
+        }
+        m_spEncoder = Add(*pclsidEncoder, L"Encoder");
+        m_hrConnect = Connect(m_spGenerator, nGeneratorPin, m_spEncoder, 0);
+        if (SUCCEEDED(m_hrConnect))
+            m_hrConnect = Connect(m_spEncoder, 0, m_spSink, 0);
+    }
+
+    HRESULT ConnectStatus() const { return m_hrConnect; }
+    IBaseFilter* Encoder() const { return m_spEncoder; }
+    IBaseFilter* SinkFilter() const { return m_spSink; }
+    CSinkPin& Sink() const { return *m_pSink; }
+
+private:
+    CComPtr<IBaseFilter> m_spGenerator;
+    CComPtr<IBaseFilter> m_spEncoder;
+    CSinkPin* m_pSink = nullptr;
+    CComPtr<IBaseFilter> m_spSink;
+    HRESULT m_hrConnect = E_FAIL;
+};
+
 class FilterTest : public ::testing::Test
 {
 protected:
@@ -294,6 +300,8 @@ struct FailureCase
 };
 
 const FailureCase kFailureCases[] = {
+    {"generator video", VelkStreamVideo, nullptr, E_FAIL, true},
+    {"generator audio", VelkStreamAudio, nullptr, E_OUTOFMEMORY, true},
     {"H264 encoder", VelkStreamVideo, &CLSID_VelkH264Encoder, E_FAIL, true},
     {"AAC encoder", VelkStreamAudio, &CLSID_VelkAACEncoder, VFW_E_BUFFER_OVERFLOW, true},
     {"generator, stopping sink", VelkStreamVideo, nullptr, VFW_E_WRONG_STATE, false},
@@ -309,23 +317,9 @@ TEST_F(FilterTest, AStreamingFailureAbortsTheGraphAndEndsTheStream)
     for (const FailureCase& c : kFailureCases)
     {
         SCOPED_TRACE(c.pszName);
-        CTestGraph graph;
-        const CComPtr<IBaseFilter> spGenerator = graph.Add(CLSID_VelkVideoGenerator, VELK_NAME_VIDEO_GENERATOR);
-        CSinkPin* pSink = nullptr;
-        const CComPtr<IBaseFilter> spSink = CSinkFilter::Create(SinkMode::Fail, c.hrSink, &pSink);
-        graph.Add(spSink, L"Sink");
-        ASSERT_TRUE(spGenerator);
-        if (c.pclsidEncoder != nullptr)
-        {
-            const CComPtr<IBaseFilter> spEncoder = graph.Add(*c.pclsidEncoder, L"Encoder");
-            ASSERT_EQ(S_OK, graph.Connect(spGenerator, c.nGeneratorPin, spEncoder, 0));
-            ASSERT_EQ(S_OK, graph.Connect(spEncoder, 0, spSink, 0));
-        }
-        else
-        {
-            ASSERT_EQ(S_OK, graph.Connect(spGenerator, c.nGeneratorPin, spSink, 0));
-        }
-
+        CChainGraph graph(c.nGeneratorPin, c.pclsidEncoder, SinkMode::Fail, c.hrSink);
+        ASSERT_EQ(S_OK, graph.ConnectStatus());
+        CSinkPin* const pSink = &graph.Sink();
         graph.Run();
         if (c.bAborts)
         {
@@ -356,14 +350,10 @@ TEST_F(FilterTest, AStreamingFailureAbortsTheGraphAndEndsTheStream)
 // back, and it holds no lock meanwhile: its state can be asked.
 TEST_F(FilterTest, StopWaitsForTheSampleInProgressWithoutHoldingTheFilter)
 {
-    CTestGraph graph;
-    const CComPtr<IBaseFilter> spGenerator = graph.Add(CLSID_VelkVideoGenerator, VELK_NAME_VIDEO_GENERATOR);
-    const CComPtr<IBaseFilter> spEncoder = graph.Add(CLSID_VelkH264Encoder, VELK_NAME_H264_ENCODER);
-    CSinkPin* pSink = nullptr;
-    const CComPtr<IBaseFilter> spSink = CSinkFilter::Create(SinkMode::Hold, S_OK, &pSink);
-    graph.Add(spSink, L"Sink");
-    ASSERT_EQ(S_OK, graph.Connect(spGenerator, VelkStreamVideo, spEncoder, 0));
-    ASSERT_EQ(S_OK, graph.Connect(spEncoder, 0, spSink, 0));
+    CChainGraph graph(VelkStreamVideo, &CLSID_VelkH264Encoder, SinkMode::Hold);
+    ASSERT_EQ(S_OK, graph.ConnectStatus());
+    IBaseFilter* const pEncoder = graph.Encoder();
+    CSinkPin* const pSink = &graph.Sink();
     graph.Run();
     ASSERT_TRUE(pSink->WaitUntilHolding(kPatienceMs));
 
@@ -371,13 +361,13 @@ TEST_F(FilterTest, StopWaitsForTheSampleInProgressWithoutHoldingTheFilter)
     HRESULT hrStop = E_FAIL;
     std::thread stopper([&] {
         const CMultiThreadedApartment apartment;
-        hrStop = spEncoder->Stop();
+        hrStop = pEncoder->Stop();
         bStopped = true;
     });
     EXPECT_TRUE(WaitUntil(
         [&] {
             FILTER_STATE eState = State_Running;
-            return SUCCEEDED(spEncoder->GetState(0, &eState)) && eState == State_Stopped;
+            return SUCCEEDED(pEncoder->GetState(0, &eState)) && eState == State_Stopped;
         },
         kPatienceMs))
         << "the state could not be asked while Stop waited";
@@ -396,18 +386,13 @@ TEST_F(FilterTest, StopWaitsForTheSampleInProgressWithoutHoldingTheFilter)
 // the interleaving, the input takes the new stream after the flush.
 TEST_F(FilterTest, AnEndOfStreamOvertakenByAFlushDoesNotCloseTheInput)
 {
-    CTestGraph graph;
-    const CComPtr<IBaseFilter> spGenerator = graph.Add(CLSID_VelkVideoGenerator, VELK_NAME_VIDEO_GENERATOR);
-    const CComPtr<IBaseFilter> spEncoder = graph.Add(CLSID_VelkH264Encoder, VELK_NAME_H264_ENCODER);
-    CSinkPin* pSink = nullptr;
-    const CComPtr<IBaseFilter> spSink = CSinkFilter::Create(SinkMode::Take, S_OK, &pSink);
-    graph.Add(spSink, L"Sink");
-    ASSERT_EQ(S_OK, graph.Connect(spGenerator, VelkStreamVideo, spEncoder, 0));
-    ASSERT_EQ(S_OK, graph.Connect(spEncoder, 0, spSink, 0));
+    CChainGraph graph(VelkStreamVideo, &CLSID_VelkH264Encoder, SinkMode::Take);
+    ASSERT_EQ(S_OK, graph.ConnectStatus());
+    IBaseFilter* const pEncoder = graph.Encoder();
     // The generator stays stopped: the test is the upstream thread.
-    ASSERT_TRUE(SUCCEEDED(spSink->Pause()));
-    ASSERT_TRUE(SUCCEEDED(spEncoder->Pause()));
-    const CComPtr<IPin> spInput = PinOf(spEncoder, PINDIR_INPUT, 0);
+    ASSERT_TRUE(SUCCEEDED(graph.SinkFilter()->Pause()));
+    ASSERT_TRUE(SUCCEEDED(pEncoder->Pause()));
+    const CComPtr<IPin> spInput = PinOf(pEncoder, PINDIR_INPUT, 0);
     IPin* const pInput = spInput;
 
     constexpr int kRounds = 20000;
@@ -445,8 +430,8 @@ TEST_F(FilterTest, AnEndOfStreamOvertakenByAFlushDoesNotCloseTheInput)
     }
     upstream.join();
     EXPECT_EQ(0, cClosed) << "the input refused the stream after a flush, first with 0x" << std::hex << hrFirst;
-    spEncoder->Stop();
-    spSink->Stop();
+    pEncoder->Stop();
+    graph.SinkFilter()->Stop();
 }
 
 // ---------------------------------------------------------------------------
@@ -634,5 +619,229 @@ TEST_F(FilterTest, EveryPinRefusesHostileTypes)
             else
                 EXPECT_EQ(VFW_E_TYPE_NOT_ACCEPTED, spPin->ReceiveConnection(spConnector, &t.mt));
         }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Positions
+
+namespace
+{
+
+// The default streaming graph of the four filters, without the console.
+class CStreamingGraph : public CTestGraph
+{
+public:
+    CStreamingGraph()
+        : m_spGenerator(Add(CLSID_VelkVideoGenerator, VELK_NAME_VIDEO_GENERATOR)),
+          m_spH264(Add(CLSID_VelkH264Encoder, VELK_NAME_H264_ENCODER)),
+          m_spAac(Add(CLSID_VelkAACEncoder, VELK_NAME_AAC_ENCODER)),
+          m_spServer(Add(CLSID_VelkRtmpServer, VELK_NAME_RTMP_SERVER))
+    {
+        m_hrConnect = Connect(m_spGenerator, VelkStreamVideo, m_spH264, 0);
+        if (SUCCEEDED(m_hrConnect))
+            m_hrConnect = Connect(m_spGenerator, VelkStreamAudio, m_spAac, 0);
+        if (SUCCEEDED(m_hrConnect))
+            m_hrConnect = Connect(m_spH264, 0, m_spServer, 0);
+        if (SUCCEEDED(m_hrConnect))
+            m_hrConnect = Connect(m_spAac, 0, m_spServer, 1);
+    }
+
+    HRESULT ConnectStatus() const { return m_hrConnect; }
+
+    VelkInputStatistics Statistics(LONG nInput)
+    {
+        VelkInputStatistics stats = {};
+        const auto spStats = Query<IVelkRtmpServerStatistics>(m_spServer, IID_IVelkRtmpServerStatistics);
+        if (spStats)
+        {
+            EXPECT_EQ(S_OK, spStats->GetInputStatistics(nInput, &stats));
+        }
+        return stats;
+    }
+
+    bool WaitForSamples(LONG nInput, LONGLONG cAtLeast)
+    {
+        return WaitUntil([&] { return Statistics(nInput).cSamples >= cAtLeast; }, kPatienceMs);
+    }
+
+    CComPtr<IMediaSeeking> ServerSeeking() { return Query<IMediaSeeking>(m_spServer, IID_IMediaSeeking); }
+
+    // The filters in the order a graph manager changes their states.
+    std::vector<IBaseFilter*> DownstreamFirst() const { return {m_spServer, m_spH264, m_spAac, m_spGenerator}; }
+
+private:
+    CComPtr<IBaseFilter> m_spGenerator;
+    CComPtr<IBaseFilter> m_spH264;
+    CComPtr<IBaseFilter> m_spAac;
+    CComPtr<IBaseFilter> m_spServer;
+    HRESULT m_hrConnect = E_FAIL;
+};
+
+// Where stream n of the generator starts: buffer n of audio (1024 frames at
+// 48 kHz) or frame n of video (25 a second), rounded down to 100 ns.
+REFERENCE_TIME AudioBufferStart(LONGLONG n)
+{
+    return n * 1024 * kUnitsPerSecond / 48000;
+}
+
+REFERENCE_TIME VideoFrameStart(LONGLONG n)
+{
+    return n * kUnitsPerSecond / 25;
+}
+
+} // namespace
+
+// The filters are stopped and paused one by one, downstream first, as a
+// graph manager does: Wine's own Stop also seeks the streams to its clock's
+// position, which would hide where each stream stopped.
+TEST_F(FilterTest, VideoAndAudioResumeTogetherAfterAStop)
+{
+    CStreamingGraph graph;
+    ASSERT_EQ(S_OK, graph.ConnectStatus());
+    graph.Run();
+    ASSERT_TRUE(graph.WaitForSamples(0, 8));
+    ASSERT_TRUE(graph.WaitForSamples(1, 8));
+    for (IBaseFilter* pFilter : graph.DownstreamFirst())
+        EXPECT_EQ(S_OK, pFilter->Stop());
+
+    // Paused, the server takes the new segments and holds their first samples.
+    for (IBaseFilter* pFilter : graph.DownstreamFirst())
+        EXPECT_TRUE(SUCCEEDED(pFilter->Pause()));
+    ASSERT_TRUE(WaitUntil([&] { return graph.Statistics(0).cSegments > 0 && graph.Statistics(1).cSegments > 0; },
+                          kPatienceMs));
+    const VelkInputStatistics video = graph.Statistics(0);
+    const VelkInputStatistics audio = graph.Statistics(1);
+    EXPECT_GT(video.rtSegmentStart, 0) << "resumed where it stopped";
+    EXPECT_EQ(video.rtSegmentStart, audio.rtSegmentStart) << "picture and sound resume at one position";
+}
+
+// A seek to the very start of a frame begins with that frame, not with the
+// one before it: its first sample starts at stream time 0.
+TEST_F(FilterTest, ASeekToTheStartOfAFrameBeginsWithThatFrame)
+{
+    const struct
+    {
+        const char* pszName;
+        LONG nInput;
+        REFERENCE_TIME rtSeek;
+    } kCases[] = {
+        {"audio buffer 1", 1, AudioBufferStart(1)},
+        {"audio buffer 7", 1, AudioBufferStart(7)},
+        {"audio buffer 100", 1, AudioBufferStart(100)},
+        {"video frame 3", 0, VideoFrameStart(3)},
+    };
+    for (const auto& c : kCases)
+    {
+        SCOPED_TRACE(c.pszName);
+        CStreamingGraph graph;
+        ASSERT_EQ(S_OK, graph.ConnectStatus());
+        LONGLONG llSeek = c.rtSeek;
+        ASSERT_EQ(S_OK, graph.Seeking()->SetPositions(&llSeek, AM_SEEKING_AbsolutePositioning, nullptr,
+                                                      AM_SEEKING_NoPositioning));
+        graph.Run();
+        ASSERT_TRUE(graph.WaitForSamples(c.nInput, 1));
+        const VelkInputStatistics stats = graph.Statistics(c.nInput);
+        EXPECT_EQ(c.rtSeek, stats.rtSegmentStart);
+        EXPECT_EQ(0, stats.rtFirst);
+    }
+}
+
+// The server's position is what it has presented, not what was sent to it.
+TEST_F(FilterTest, ServerPositionIsWherePresentationHasReached)
+{
+    CStreamingGraph graph;
+    ASSERT_EQ(S_OK, graph.ConnectStatus());
+    const CComPtr<IMediaSeeking> spServer = graph.ServerSeeking();
+    LONGLONG llBefore = -1;
+    EXPECT_EQ(S_OK, spServer->GetCurrentPosition(&llBefore));
+    EXPECT_EQ(0, llBefore) << "nothing presented yet";
+
+    graph.Run();
+    ASSERT_TRUE(graph.WaitForSamples(0, 10));
+    ASSERT_TRUE(graph.WaitForSamples(1, 10));
+    // Nothing is presented while paused, so the counts hold still.
+    ASSERT_TRUE(SUCCEEDED(graph.Control()->Pause()));
+    REFERENCE_TIME rtReached = 0;
+    for (LONG nInput : {0L, 1L})
+    {
+        const VelkInputStatistics stats = graph.Statistics(nInput);
+        rtReached = std::max(rtReached, stats.rtSegmentStart + stats.rtLast);
+    }
+    LONGLONG llCurrent = -1;
+    EXPECT_EQ(S_OK, spServer->GetCurrentPosition(&llCurrent));
+    EXPECT_EQ(rtReached, llCurrent);
+    LONGLONG llPositionsCurrent = -1, llStop = -1;
+    EXPECT_EQ(S_OK, spServer->GetPositions(&llPositionsCurrent, &llStop));
+    EXPECT_EQ(rtReached, llPositionsCurrent);
+    EXPECT_EQ(10 * kUnitsPerSecond, llStop);
+}
+
+// Positions given relative to others must not wrap round.
+TEST_F(FilterTest, RelativeSeeksThatOverflowAreRefused)
+{
+    CStreamingGraph graph;
+    ASSERT_EQ(S_OK, graph.ConnectStatus());
+    const CComPtr<IMediaSeeking> spServer = graph.ServerSeeking();
+    LONGLONG llStart = 2 * kUnitsPerSecond;
+    ASSERT_EQ(S_OK, spServer->SetPositions(&llStart, AM_SEEKING_AbsolutePositioning, nullptr,
+                                           AM_SEEKING_NoPositioning));
+    for (LONGLONG llDelta : {LLONG_MAX, LLONG_MIN})
+    {
+        LONGLONG llCurrent = llDelta;
+        EXPECT_EQ(E_INVALIDARG, spServer->SetPositions(&llCurrent, AM_SEEKING_RelativePositioning, nullptr,
+                                                       AM_SEEKING_NoPositioning));
+        LONGLONG llStop = llDelta;
+        EXPECT_EQ(E_INVALIDARG, spServer->SetPositions(nullptr, AM_SEEKING_NoPositioning, &llStop,
+                                                       AM_SEEKING_RelativePositioning));
+    }
+    LONGLONG llCurrent = -1, llStop = -1;
+    EXPECT_EQ(S_OK, spServer->GetPositions(&llCurrent, &llStop));
+    EXPECT_EQ(2 * kUnitsPerSecond, llCurrent) << "a refused seek moves nothing";
+    EXPECT_EQ(10 * kUnitsPerSecond, llStop);
+}
+
+// The arithmetic of media times: sums and differences held at the ends of
+// the range, waits rounded up and capped.
+TEST(MediaTimeTest, SumsAndWaitsStayInRange)
+{
+    const struct
+    {
+        REFERENCE_TIME a, b;
+        bool bFits;
+        REFERENCE_TIME saturatedSum;
+    } kSums[] = {
+        {1, 2, true, 3},
+        {LLONG_MAX, 1, false, LLONG_MAX},
+        {LLONG_MIN, -1, false, LLONG_MIN},
+        {LLONG_MAX, LLONG_MIN, true, -1},
+        {-5, LLONG_MIN + 5, true, LLONG_MIN},
+    };
+    for (const auto& c : kSums)
+    {
+        SCOPED_TRACE(::testing::Message() << c.a << " + " << c.b);
+        REFERENCE_TIME sum = 42;
+        EXPECT_EQ(c.bFits, CheckedAdd(c.a, c.b, sum));
+        EXPECT_EQ(c.bFits ? c.saturatedSum : 42, sum) << "nothing written when it does not fit";
+        EXPECT_EQ(c.saturatedSum, SaturatedAdd(c.a, c.b));
+    }
+    EXPECT_EQ(LLONG_MAX, SaturatedSubtract(0, LLONG_MIN));
+    EXPECT_EQ(LLONG_MIN, SaturatedSubtract(LLONG_MIN, 1));
+    EXPECT_EQ(-1, SaturatedSubtract(-1, 0));
+
+    const struct
+    {
+        REFERENCE_TIME rtLeft;
+        DWORD dwMax;
+        DWORD dwExpected;
+    } kWaits[] = {
+        {0, 1000, 0},       {-10000, 1000, 0},       {1, 1000, 1},
+        {10000, 1000, 1},   {10001, 1000, 2},        {LLONG_MAX, 1000, 1000},
+        {LLONG_MAX, INFINITE - 1, INFINITE - 1},
+    };
+    for (const auto& c : kWaits)
+    {
+        SCOPED_TRACE(::testing::Message() << c.rtLeft << " within " << c.dwMax);
+        EXPECT_EQ(c.dwExpected, MillisecondsFor(c.rtLeft, c.dwMax));
     }
 }
