@@ -775,6 +775,14 @@ TEST_F(FilterTest, ServerPositionIsWherePresentationHasReached)
     EXPECT_EQ(S_OK, spServer->GetPositions(&llPositionsCurrent, &llStop));
     EXPECT_EQ(rtReached, llPositionsCurrent);
     EXPECT_EQ(10 * kUnitsPerSecond, llStop);
+
+    // Sought while stopped, it is where the stream will start.
+    ASSERT_EQ(S_OK, graph.Control()->Stop());
+    LONGLONG llSeek = 5 * kUnitsPerSecond;
+    ASSERT_EQ(S_OK, spServer->SetPositions(&llSeek, AM_SEEKING_AbsolutePositioning, nullptr,
+                                           AM_SEEKING_NoPositioning));
+    EXPECT_EQ(S_OK, spServer->GetCurrentPosition(&llCurrent));
+    EXPECT_EQ(5 * kUnitsPerSecond, llCurrent);
 }
 
 // Positions given relative to others must not wrap round.

@@ -62,6 +62,17 @@ STDMETHODIMP CServerSeeking::GetCurrentPosition(LONGLONG* pCurrent)
     return CSeekingPassThrough::GetCurrentPosition(pCurrent);
 }
 
+// A seek while running flushes, which forgets what was presented; a seek
+// while stopped does not.
+STDMETHODIMP CServerSeeking::SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop,
+                                          DWORD dwStopFlags)
+{
+    const HRESULT hr = CSeekingPassThrough::SetPositions(pCurrent, dwCurrentFlags, pStop, dwStopFlags);
+    if (SUCCEEDED(hr) && (dwCurrentFlags & AM_SEEKING_PositioningBitsMask) != AM_SEEKING_NoPositioning)
+        m_pServer->ForgetPresentedPosition();
+    return hr;
+}
+
 STDMETHODIMP CServerSeeking::GetPositions(LONGLONG* pCurrent, LONGLONG* pStop)
 {
     if (pCurrent == nullptr && pStop == nullptr)
@@ -380,6 +391,13 @@ bool CRtmpServer::PresentedPosition(REFERENCE_TIME& rtPosition)
         }
     }
     return bAny;
+}
+
+void CRtmpServer::ForgetPresentedPosition()
+{
+    CLockGuard lock(FilterLock());
+    m_video.m_bPresentedSinceFlush = false;
+    m_audio.m_bPresentedSinceFlush = false;
 }
 
 HRESULT CRtmpServer::WaitForPresentationLocked(CServerInputPin* pPin, bool bTimed, REFERENCE_TIME rtTime)

@@ -22,6 +22,9 @@ public:
 
     STDMETHODIMP GetCurrentPosition(LONGLONG* pCurrent) override;
     STDMETHODIMP GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) override;
+    // A new current position also replaces what was presented before it.
+    STDMETHODIMP SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop,
+                              DWORD dwStopFlags) override;
 
 private:
     CRtmpServer* const m_pServer;
@@ -105,6 +108,9 @@ public:
     // The latest media position an input's presentation has reached; false
     // when none presented anything since the last flush or start.
     bool PresentedPosition(REFERENCE_TIME& rtPosition);
+    // After a seek: until something is presented again, the position is the
+    // one sought.
+    void ForgetPresentedPosition();
 
 protected:
     HRESULT QueryFilterInterface(REFIID riid, void** ppv) override;
