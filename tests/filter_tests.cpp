@@ -11,6 +11,7 @@
 
 #include "Filter.h"
 #include "InputPin.h"
+#include "OutputPin.h"
 #include "MediaTime.h"
 
 #include <dshow.h>
@@ -20,6 +21,7 @@
 #include <atomic>
 #include <climits>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace
@@ -29,6 +31,10 @@ constexpr REFERENCE_TIME kUnitsPerSecond = 10000000;
 // What a filter's streaming thread is given to get somewhere; far more than
 // it needs, so that only a filter that never gets there fails.
 constexpr DWORD kPatienceMs = 10000;
+
+// The subtypes the filters stream, as mingw-w64's uuids.h lacks two of them.
+constexpr GUID kSubtypeH264 = {0x34363248, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+constexpr GUID kSubtypeRawAac1 = {0x000000ff, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 
 class CEvent
 {
@@ -53,7 +59,7 @@ private:
 // The test's renderer
 
 // {6B1F3C52-0D4B-4E36-9A0E-51C2D7A4E8F1}
-constexpr CLSID kClsidTestSink = {0x6b1f3c52, 0x0d4b, 0x4e36, {0x9a, 0x0e, 0x51, 0xc2, 0xd7, 0xa4, 0xe8, 0xf1}};
+constexpr CLSID kClsidTestFilter = {0x6b1f3c52, 0x0d4b, 0x4e36, {0x9a, 0x0e, 0x51, 0xc2, 0xd7, 0xa4, 0xe8, 0xf1}};
 
 enum class SinkMode
 {
@@ -120,16 +126,72 @@ private:
     CEvent m_release;
 };
 
-class CSinkFilter : public CFilterBase
+// An output pin of the test's own: it offers one type, and the test's thread
+// delivers samples through it with any times it likes.
+class CSourcePin : public COutputPinBase
 {
 public:
-    // A new sink, owned by the returned pointer.
-    static CComPtr<IBaseFilter> Create(SinkMode eMode, HRESULT hrFailure, CSinkPin** ppPin)
+    CSourcePin(CFilterBase* pFilter, const AM_MEDIA_TYPE& mt) : COutputPinBase(pFilter, L"Out")
     {
-        auto* pSink = new CSinkFilter(eMode, hrFailure);
-        *ppPin = &pSink->m_pin;
+        m_hrType = m_type.Set(mt);
+    }
+
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override
+    {
+        return IsSameMediaType(mt, m_type.Get()) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    }
+    HRESULT GetMediaType(int nIndex, CMediaTypeHolder& mt) override
+    {
+        if (nIndex < 0)
+            return E_INVALIDARG;
+        if (FAILED(m_hrType))
+            return m_hrType;
+        return nIndex == 0 ? mt.Set(m_type.Get()) : VFW_S_NO_MORE_ITEMS;
+    }
+
+    // One small sample covering [rtStart, rtStart + 1); what downstream answers.
+    HRESULT DeliverAt(REFERENCE_TIME rtStart)
+    {
+        CComRef<IMediaSample> spSample;
+        HRESULT hr = GetDeliveryBuffer(spSample);
+        if (FAILED(hr))
+            return hr;
+        REFERENCE_TIME rtStop = rtStart + 1;
+        hr = spSample->SetTime(&rtStart, &rtStop);
+        if (SUCCEEDED(hr))
+            hr = spSample->SetActualDataLength(kSampleBytes);
+        return SUCCEEDED(hr) ? Deliver(spSample.Get()) : hr;
+    }
+
+protected:
+    void GetBufferRequirements(ALLOCATOR_PROPERTIES& props) override
+    {
+        props.cBuffers = 2;
+        props.cbBuffer = kSampleBytes;
+        props.cbAlign = 1;
+        props.cbPrefix = 0;
+    }
+
+private:
+    static constexpr long kSampleBytes = 16;
+
+    CMediaTypeHolder m_type;
+    HRESULT m_hrType = S_OK;
+};
+
+// A filter of the test's own with one pin of class TPin.
+template <class TPin>
+class CSinglePinFilter : public CFilterBase
+{
+public:
+    // A new filter, owned by the returned pointer; its pin goes to ppPin.
+    template <class... TArgs>
+    static CComPtr<IBaseFilter> Create(TPin** ppPin, TArgs&&... args)
+    {
+        auto* pFilter = new CSinglePinFilter(std::forward<TArgs>(args)...);
+        *ppPin = &pFilter->m_pin;
         CComPtr<IBaseFilter> sp;
-        sp.Attach(pSink);
+        sp.Attach(pFilter);
         return sp;
     }
 
@@ -137,10 +199,13 @@ public:
     CPinBase* PinAt(int nIndex) override { return nIndex == 0 ? &m_pin : nullptr; }
 
 private:
-    CSinkFilter(SinkMode eMode, HRESULT hrFailure) : CFilterBase(kClsidTestSink), m_pin(this, eMode, hrFailure) {}
-    ~CSinkFilter() override = default;
+    template <class... TArgs>
+    explicit CSinglePinFilter(TArgs&&... args) : CFilterBase(kClsidTestFilter), m_pin(this, std::forward<TArgs>(args)...)
+    {
+    }
+    ~CSinglePinFilter() override = default;
 
-    CSinkPin m_pin;
+    TPin m_pin;
 };
 
 // ---------------------------------------------------------------------------
@@ -249,7 +314,7 @@ class CChainGraph : public CTestGraph
 public:
     CChainGraph(int nGeneratorPin, const CLSID* pclsidEncoder, SinkMode eMode, HRESULT hrFailure = S_OK)
         : m_spGenerator(Add(CLSID_VelkVideoGenerator, VELK_NAME_VIDEO_GENERATOR)),
-          m_spSink(CSinkFilter::Create(eMode, hrFailure, &m_pSink))
+          m_spSink(CSinglePinFilter<CSinkPin>::Create(&m_pSink, eMode, hrFailure))
     {
         Add(m_spSink, L"Sink");
         if (pclsidEncoder == nullptr)
@@ -472,10 +537,6 @@ WAVEFORMATEX PlainPcm()
     return wfx;
 }
 
-// The subtypes the filters stream, as mingw-w64's uuids.h lacks two of them.
-constexpr GUID kSubtypeH264 = {0x34363248, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
-constexpr GUID kSubtypeRawAac1 = {0x000000ff, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
-
 template <class TFormat>
 HostileType MakeType(const char* pszName, REFGUID major, REFGUID sub, REFGUID formattype, const TFormat& format)
 {
@@ -591,7 +652,7 @@ TEST_F(FilterTest, EveryPinRefusesHostileTypes)
     const CComPtr<IBaseFilter> spFreeH264 = graph.Add(CLSID_VelkH264Encoder, L"Free H264 Encoder");
     const CComPtr<IBaseFilter> spFreeAac = graph.Add(CLSID_VelkAACEncoder, L"Free AAC Encoder");
     CSinkPin* pSink = nullptr;
-    const CComPtr<IBaseFilter> spSink = CSinkFilter::Create(SinkMode::Take, S_OK, &pSink);
+    const CComPtr<IBaseFilter> spSink = CSinglePinFilter<CSinkPin>::Create(&pSink, SinkMode::Take, S_OK);
     graph.Add(spSink, L"Sink");
     const CComPtr<IPin> spSinkPin = PinOf(spSink, PINDIR_INPUT, 0);
     // A connector for the inputs: an output pin that takes anything.
@@ -852,4 +913,42 @@ TEST(MediaTimeTest, SumsAndWaitsStayInRange)
         SCOPED_TRACE(::testing::Message() << c.rtLeft << " within " << c.dwMax);
         EXPECT_EQ(c.dwExpected, MillisecondsFor(c.rtLeft, c.dwMax));
     }
+}
+
+// A sample stamped far in the past is due at once: the time left until it is
+// worked out without wrapping round into a wait without end.
+TEST_F(FilterTest, ServerPresentsASampleFromTheFarPastAtOnce)
+{
+    CTestGraph graph;
+    const CComPtr<IBaseFilter> spServer = graph.Add(CLSID_VelkRtmpServer, VELK_NAME_RTMP_SERVER);
+    VIDEOINFOHEADER vih = PlainVideoInfo();
+    vih.bmiHeader.biCompression = 0x34363248; // 'H264'
+    CMediaTypeHolder h264;
+    AM_MEDIA_TYPE& mt = h264.Edit();
+    mt.majortype = MEDIATYPE_Video;
+    mt.subtype = kSubtypeH264;
+    ASSERT_EQ(S_OK, h264.SetFormat(FORMAT_VideoInfo, &vih, sizeof(vih)));
+    CSourcePin* pSource = nullptr;
+    const CComPtr<IBaseFilter> spSource = CSinglePinFilter<CSourcePin>::Create(&pSource, h264.Get());
+    graph.Add(spSource, L"Source");
+    ASSERT_EQ(S_OK, graph.Connect(spSource, 0, spServer, 0));
+
+    graph.Run();
+    // Once the first sample has been presented, the stream time is at least
+    // its 50 ms: far from 0, where the sum would still fit.
+    std::atomic<int> cPresented{0};
+    std::thread upstream([&] {
+        const CMultiThreadedApartment apartment;
+        for (REFERENCE_TIME rtStart : {kUnitsPerSecond / 20, LLONG_MIN + 1})
+        {
+            if (pSource->DeliverAt(rtStart) != S_OK)
+                break;
+            ++cPresented;
+        }
+    });
+    const bool bPresented = WaitUntil([&] { return cPresented == 2; }, kPatienceMs);
+    // Stop releases a sample still waiting.
+    EXPECT_TRUE(SUCCEEDED(graph.Control()->Stop()));
+    upstream.join();
+    EXPECT_TRUE(bPresented) << cPresented << " of 2 samples presented";
 }
