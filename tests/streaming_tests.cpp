@@ -56,22 +56,6 @@ Progress ParseProgress(const std::wstring& text)
     return progress;
 }
 
-// COM for the test thread, which reads the filters' counters.
-class CMultiThreadedApartment
-{
-public:
-    CMultiThreadedApartment() : m_hr(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-    ~CMultiThreadedApartment()
-    {
-        if (SUCCEEDED(m_hr))
-            ::CoUninitialize();
-    }
-
-private:
-    HRESULT m_hr;
-};
-
-
 // The DLL registered for a class.
 std::wstring RegisteredServer(REFCLSID clsid)
 {

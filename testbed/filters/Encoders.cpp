@@ -180,6 +180,9 @@ HRESULT CAacEncoder::Transform(IMediaSample* pIn, IMediaSample* pOut)
     if (FAILED(hr))
         return hr;
 
+    // The input type was checked for it; a zero would still not divide.
+    if (m_nBlockAlign == 0)
+        return VFW_E_INVALIDMEDIATYPE;
     CPayloadWriter writer(pbOut, pOut->GetSize());
     writer.Put(0x21, 1); // a channel pair element, as stereo AAC starts
     writer.Put(static_cast<ULONG>(cbIn / m_nBlockAlign), 2);

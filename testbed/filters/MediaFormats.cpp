@@ -27,6 +27,16 @@ struct AacWaveFormat
     BYTE rgbConfig[2];
 };
 
+// Pictures from one pixel up to 16384 on a side; a bottom-up picture has a
+// positive height, a top-down one a negative height.
+constexpr LONG kMaxPictureSide = 16384;
+
+bool HasPictureSize(const BITMAPINFOHEADER& bmih)
+{
+    return bmih.biWidth > 0 && bmih.biWidth <= kMaxPictureSide && bmih.biHeight != 0 &&
+           bmih.biHeight >= -kMaxPictureSide && bmih.biHeight <= kMaxPictureSide;
+}
+
 } // namespace
 
 HRESULT MakeRgb32VideoType(CMediaTypeHolder& mt)
@@ -123,7 +133,7 @@ bool IsRawVideoType(const AM_MEDIA_TYPE& mt)
     if (!IsEqualGUID(mt.majortype, MEDIATYPE_Video))
         return false;
     const VIDEOINFOHEADER* pvih = FormatOf<VIDEOINFOHEADER>(mt, FORMAT_VideoInfo);
-    if (pvih == nullptr || pvih->bmiHeader.biWidth <= 0 || pvih->bmiHeader.biHeight == 0)
+    if (pvih == nullptr || !HasPictureSize(pvih->bmiHeader))
         return false;
     if (IsEqualGUID(mt.subtype, MEDIASUBTYPE_RGB32))
         return pvih->bmiHeader.biBitCount == 32;
@@ -138,13 +148,16 @@ bool IsPcmAudioType(const AM_MEDIA_TYPE& mt)
         return false;
     const WAVEFORMATEX* pwfx = FormatOf<WAVEFORMATEX>(mt, FORMAT_WaveFormatEx);
     return pwfx != nullptr && pwfx->wFormatTag == WAVE_FORMAT_PCM && pwfx->wBitsPerSample == 16 &&
-           (pwfx->nChannels == 1 || pwfx->nChannels == 2) && AacRateIndex(pwfx->nSamplesPerSec) >= 0;
+           (pwfx->nChannels == 1 || pwfx->nChannels == 2) && AacRateIndex(pwfx->nSamplesPerSec) >= 0 &&
+           pwfx->nBlockAlign == pwfx->nChannels * pwfx->wBitsPerSample / 8;
 }
 
 bool IsH264VideoType(const AM_MEDIA_TYPE& mt)
 {
-    return IsEqualGUID(mt.majortype, MEDIATYPE_Video) && IsEqualGUID(mt.subtype, kSubtypeH264) &&
-           FormatOf<VIDEOINFOHEADER>(mt, FORMAT_VideoInfo) != nullptr;
+    if (!IsEqualGUID(mt.majortype, MEDIATYPE_Video) || !IsEqualGUID(mt.subtype, kSubtypeH264))
+        return false;
+    const VIDEOINFOHEADER* pvih = FormatOf<VIDEOINFOHEADER>(mt, FORMAT_VideoInfo);
+    return pvih != nullptr && HasPictureSize(pvih->bmiHeader);
 }
 
 bool IsAacAudioType(const AM_MEDIA_TYPE& mt)
@@ -152,5 +165,6 @@ bool IsAacAudioType(const AM_MEDIA_TYPE& mt)
     if (!IsEqualGUID(mt.majortype, MEDIATYPE_Audio) || !IsEqualGUID(mt.subtype, kSubtypeRawAac1))
         return false;
     const WAVEFORMATEX* pwfx = FormatOf<WAVEFORMATEX>(mt, FORMAT_WaveFormatEx);
-    return pwfx != nullptr && pwfx->wFormatTag == kWaveFormatRawAac1;
+    return pwfx != nullptr && pwfx->wFormatTag == kWaveFormatRawAac1 && pwfx->nChannels >= 1 &&
+           pwfx->nChannels <= 2 && AacRateIndex(pwfx->nSamplesPerSec) >= 0;
 }

@@ -2,6 +2,8 @@
 
 #include "MediaFormats.h"
 
+#include "base/MediaTime.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,7 +17,9 @@ namespace
 constexpr wchar_t kszServerName[] = L"RTMP Server";
 constexpr wchar_t kszServerNumber[] = L"1.0.0";
 
-constexpr long kUnitsPerMillisecond = 10000;
+// The longest a presentation wait sleeps before it looks at the clock again:
+// a clock may jump, and a far time must not make a wait without end.
+constexpr DWORD kMaxWaitMs = 1000;
 
 // The compiler's __DATE__ ("Dec  9 2026") and __TIME__ as "2026-12-09 12:00:00".
 void FormatBuildDateTime(wchar_t* psz, size_t cch)
@@ -39,6 +43,47 @@ HRESULT AllocString(LPCWSTR psz, BSTR* pbstr)
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------
+// CServerSeeking
+
+CServerSeeking::CServerSeeking(CRtmpServer* pServer, CPinBase* pFirstInput, CPinBase* pSecondInput)
+    : CSeekingPassThrough(static_cast<IBaseFilter*>(pServer), pFirstInput, pSecondInput), m_pServer(pServer)
+{
+}
+
+// Before anything is presented, the position is where the stream starts.
+STDMETHODIMP CServerSeeking::GetCurrentPosition(LONGLONG* pCurrent)
+{
+    if (pCurrent == nullptr)
+        return E_POINTER;
+    if (m_pServer->PresentedPosition(*pCurrent))
+        return S_OK;
+    return CSeekingPassThrough::GetCurrentPosition(pCurrent);
+}
+
+// A seek while running flushes, which forgets what was presented; a seek
+// while stopped does not.
+STDMETHODIMP CServerSeeking::SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop,
+                                          DWORD dwStopFlags)
+{
+    const HRESULT hr = CSeekingPassThrough::SetPositions(pCurrent, dwCurrentFlags, pStop, dwStopFlags);
+    if (SUCCEEDED(hr) && (dwCurrentFlags & AM_SEEKING_PositioningBitsMask) != AM_SEEKING_NoPositioning)
+        m_pServer->ForgetPresentedPosition();
+    return hr;
+}
+
+STDMETHODIMP CServerSeeking::GetPositions(LONGLONG* pCurrent, LONGLONG* pStop)
+{
+    if (pCurrent == nullptr && pStop == nullptr)
+        return E_POINTER;
+    HRESULT hr = S_OK;
+    if (pStop != nullptr)
+        hr = GetStopPosition(pStop);
+    if (SUCCEEDED(hr) && pCurrent != nullptr)
+        hr = GetCurrentPosition(pCurrent);
+    return hr;
+}
 
 // ---------------------------------------------------------------------------
 // CServerInputPin
@@ -114,6 +159,14 @@ void CServerInputPin::CountSampleLocked(IMediaSample* pSample)
     m_stats.cbData += pSample->GetActualDataLength();
 }
 
+bool CServerInputPin::PresentedPositionLocked(REFERENCE_TIME& rtPosition) const
+{
+    if (!m_bPresentedSinceFlush)
+        return false;
+    rtPosition = SaturatedAdd(m_stats.rtSegmentStart, m_rtPresentedTo);
+    return true;
+}
+
 // ---------------------------------------------------------------------------
 // CRtmpServer: life and interfaces
 
@@ -124,7 +177,7 @@ HRESULT CRtmpServer::Create(REFIID riid, void** ppv)
 
 CRtmpServer::CRtmpServer()
     : CFilterBase(CLSID_VelkRtmpServer), m_video(this, L"Video", IsH264VideoType),
-      m_audio(this, L"Audio", IsAacAudioType), m_seeking(static_cast<IBaseFilter*>(this), &m_video, &m_audio)
+      m_audio(this, L"Audio", IsAacAudioType), m_seeking(this, &m_video, &m_audio)
 {
 }
 
@@ -324,6 +377,29 @@ void CRtmpServer::Flush(CServerInputPin* pPin)
     WakeLocked();
 }
 
+bool CRtmpServer::PresentedPosition(REFERENCE_TIME& rtPosition)
+{
+    CLockGuard lock(FilterLock());
+    bool bAny = false;
+    for (const CServerInputPin* pPin : {&m_video, &m_audio})
+    {
+        REFERENCE_TIME rt = 0;
+        if (pPin->PresentedPositionLocked(rt) && (!bAny || rt > rtPosition))
+        {
+            rtPosition = rt;
+            bAny = true;
+        }
+    }
+    return bAny;
+}
+
+void CRtmpServer::ForgetPresentedPosition()
+{
+    CLockGuard lock(FilterLock());
+    m_video.m_bPresentedSinceFlush = false;
+    m_audio.m_bPresentedSinceFlush = false;
+}
+
 HRESULT CRtmpServer::WaitForPresentationLocked(CServerInputPin* pPin, bool bTimed, REFERENCE_TIME rtTime)
 {
     pPin->m_bWaiting = true;
@@ -331,7 +407,7 @@ HRESULT CRtmpServer::WaitForPresentationLocked(CServerInputPin* pPin, bool bTime
     HRESULT hr = S_OK;
     for (;;)
     {
-        if (StateLocked() == State_Stopped || pPin->IsFlushingLocked())
+        if (StateLocked() == State_Stopped || pPin->IsFlushing())
         {
             hr = S_FALSE;
             break;
@@ -358,8 +434,6 @@ DWORD CRtmpServer::MillisecondsUntilLocked(REFERENCE_TIME rtTime)
     REFERENCE_TIME rtNow = 0;
     if (FAILED(spClock->GetTime(&rtNow)))
         return 0;
-    const REFERENCE_TIME rtLeft = rtTime - (rtNow - StartTimeLocked());
-    if (rtLeft <= 0)
-        return 0;
-    return static_cast<DWORD>((rtLeft + kUnitsPerMillisecond - 1) / kUnitsPerMillisecond);
+    const REFERENCE_TIME rtStreamNow = SaturatedSubtract(rtNow, StartTimeLocked());
+    return MillisecondsFor(SaturatedSubtract(rtTime, rtStreamNow), kMaxWaitMs);
 }

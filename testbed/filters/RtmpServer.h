@@ -13,6 +13,23 @@
 
 class CRtmpServer;
 
+// The server's seeking: passed upstream, but the current position is where
+// the server's presentation has reached.
+class CServerSeeking : public CSeekingPassThrough
+{
+public:
+    CServerSeeking(CRtmpServer* pServer, CPinBase* pFirstInput, CPinBase* pSecondInput);
+
+    STDMETHODIMP GetCurrentPosition(LONGLONG* pCurrent) override;
+    STDMETHODIMP GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) override;
+    // A new current position also replaces what was presented before it.
+    STDMETHODIMP SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop,
+                              DWORD dwStopFlags) override;
+
+private:
+    CRtmpServer* const m_pServer;
+};
+
 class CServerInputPin : public CInputPinBase
 {
 public:
@@ -35,6 +52,9 @@ private:
 
     // Counts a presented sample; with the filter lock held.
     void CountSampleLocked(IMediaSample* pSample);
+    // The media position the presented samples reach, when any was presented
+    // since the last flush or start; with the filter lock held.
+    bool PresentedPositionLocked(REFERENCE_TIME& rtPosition) const;
 
     CRtmpServer* const m_pServer;
     const TypeCheck m_pfnAccepts;
@@ -85,6 +105,12 @@ public:
     HRESULT Present(CServerInputPin* pPin, IMediaSample* pSample);
     HRESULT PresentEndOfStream(CServerInputPin* pPin);
     void Flush(CServerInputPin* pPin);
+    // The latest media position an input's presentation has reached; false
+    // when none presented anything since the last flush or start.
+    bool PresentedPosition(REFERENCE_TIME& rtPosition);
+    // After a seek: until something is presented again, the position is the
+    // one sought.
+    void ForgetPresentedPosition();
 
 protected:
     HRESULT QueryFilterInterface(REFIID riid, void** ppv) override;
@@ -100,15 +126,15 @@ private:
     // (at once with bTimed false) while running; holds while paused. S_OK
     // when the time has come, S_FALSE when a flush or a stop cancelled it.
     HRESULT WaitForPresentationLocked(CServerInputPin* pPin, bool bTimed, REFERENCE_TIME rtTime);
-    // Milliseconds until stream time rtTime; 0 when it has come or there is
-    // no clock.
+    // Milliseconds until stream time rtTime, at most a second; 0 when it has
+    // come or there is no clock.
     DWORD MillisecondsUntilLocked(REFERENCE_TIME rtTime);
     bool IsPauseCompleteLocked() const;
     bool HaveAllEndedLocked() const;
 
     CServerInputPin m_video;
     CServerInputPin m_audio;
-    CSeekingPassThrough m_seeking;
+    CServerSeeking m_seeking;
     CConditionVariable m_cvFilter;
     bool m_bCompleteSent = false;
 };

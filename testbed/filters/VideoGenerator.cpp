@@ -16,48 +16,17 @@ constexpr REFERENCE_TIME kShortLength = 2 * kUnitsPerSecond;
 // filled.
 constexpr long kBuffersPerPin = 2;
 
-// The one type a pin streams, and whether mt is it.
-HRESULT CheckExactType(const AM_MEDIA_TYPE& mt, HRESULT (*pfnMake)(CMediaTypeHolder&))
-{
-    CMediaTypeHolder mtOwn;
-    const HRESULT hr = pfnMake(mtOwn);
-    if (FAILED(hr))
-        return hr;
-    const AM_MEDIA_TYPE& t = mtOwn.Get();
-    const bool bSame = IsEqualGUID(mt.majortype, t.majortype) && IsEqualGUID(mt.subtype, t.subtype) &&
-                       IsEqualGUID(mt.formattype, t.formattype) && mt.cbFormat == t.cbFormat &&
-                       ::memcmp(mt.pbFormat, t.pbFormat, t.cbFormat) == 0;
-    return bSame ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
-}
-
-HRESULT OfferOnly(int nIndex, CMediaTypeHolder& mt, HRESULT (*pfnMake)(CMediaTypeHolder&))
-{
-    if (nIndex < 0)
-        return E_INVALIDARG;
-    return nIndex == 0 ? pfnMake(mt) : VFW_S_NO_MORE_ITEMS;
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------
-// CTestPatternPin
+// CTestPatternFrames
 
-CTestPatternPin::CTestPatternPin(CFilterBase* pFilter)
-    : CPushPin(pFilter, L"Video", kUnitsPerSecond, kVideoFramesPerSecond)
+HRESULT CTestPatternFrames::GetMediaType(CMediaTypeHolder& mt)
 {
+    return MakeRgb32VideoType(mt);
 }
 
-HRESULT CTestPatternPin::CheckMediaType(const AM_MEDIA_TYPE& mt)
-{
-    return CheckExactType(mt, MakeRgb32VideoType);
-}
-
-HRESULT CTestPatternPin::GetMediaType(int nIndex, CMediaTypeHolder& mt)
-{
-    return OfferOnly(nIndex, mt, MakeRgb32VideoType);
-}
-
-void CTestPatternPin::GetBufferRequirements(ALLOCATOR_PROPERTIES& props)
+void CTestPatternFrames::GetBufferRequirements(ALLOCATOR_PROPERTIES& props)
 {
     props.cBuffers = kBuffersPerPin;
     props.cbBuffer = kVideoWidth * kVideoHeight * 4;
@@ -65,7 +34,7 @@ void CTestPatternPin::GetBufferRequirements(ALLOCATOR_PROPERTIES& props)
     props.cbPrefix = 0;
 }
 
-HRESULT CTestPatternPin::FillFrame(LONGLONG llFrame, REFERENCE_TIME, REFERENCE_TIME, IMediaSample* pSample)
+HRESULT CTestPatternFrames::FillFrame(LONGLONG llFrame, REFERENCE_TIME, REFERENCE_TIME, IMediaSample* pSample)
 {
     const long cbFrame = kVideoWidth * kVideoHeight * 4;
     BYTE* pb = nullptr;
@@ -79,23 +48,14 @@ HRESULT CTestPatternPin::FillFrame(LONGLONG llFrame, REFERENCE_TIME, REFERENCE_T
 }
 
 // ---------------------------------------------------------------------------
-// CTonePin
+// CToneFrames
 
-CTonePin::CTonePin(CFilterBase* pFilter) : CPushPin(pFilter, L"Audio", kAudioFramesPerBuffer * kUnitsPerSecond, kAudioRate)
+HRESULT CToneFrames::GetMediaType(CMediaTypeHolder& mt)
 {
+    return MakePcmAudioType(mt);
 }
 
-HRESULT CTonePin::CheckMediaType(const AM_MEDIA_TYPE& mt)
-{
-    return CheckExactType(mt, MakePcmAudioType);
-}
-
-HRESULT CTonePin::GetMediaType(int nIndex, CMediaTypeHolder& mt)
-{
-    return OfferOnly(nIndex, mt, MakePcmAudioType);
-}
-
-void CTonePin::GetBufferRequirements(ALLOCATOR_PROPERTIES& props)
+void CToneFrames::GetBufferRequirements(ALLOCATOR_PROPERTIES& props)
 {
     props.cBuffers = kBuffersPerPin;
     props.cbBuffer = static_cast<long>(kAudioFramesPerBuffer * kAudioChannels * sizeof(short));
@@ -104,7 +64,7 @@ void CTonePin::GetBufferRequirements(ALLOCATOR_PROPERTIES& props)
 }
 
 // A buffer holds 1024 audio frames; the last one ends at the stop position.
-HRESULT CTonePin::FillFrame(LONGLONG llFrame, REFERENCE_TIME, REFERENCE_TIME rtStop, IMediaSample* pSample)
+HRESULT CToneFrames::FillFrame(LONGLONG llFrame, REFERENCE_TIME, REFERENCE_TIME rtStop, IMediaSample* pSample)
 {
     const LONGLONG llFirst = llFrame * kAudioFramesPerBuffer;
     const LONGLONG llEnd = (rtStop * kAudioRate + kUnitsPerSecond - 1) / kUnitsPerSecond;
@@ -133,17 +93,12 @@ HRESULT CVideoGenerator::Create(REFIID riid, void** ppv)
     return QueryNewObject(new (std::nothrow) CVideoGenerator(), riid, ppv);
 }
 
-CVideoGenerator::CVideoGenerator() : CFilterBase(CLSID_VelkVideoGenerator), m_video(this), m_audio(this)
+CVideoGenerator::CVideoGenerator()
+    : CPushSourceFilter(CLSID_VelkVideoGenerator),
+      m_video(this, L"Video", &m_videoFrames, kUnitsPerSecond, kVideoFramesPerSecond),
+      m_audio(this, L"Audio", &m_audioFrames, kAudioFramesPerBuffer * kUnitsPerSecond, kAudioRate)
 {
-    m_video.SetDuration(kDefaultLength);
-    m_audio.SetDuration(kDefaultLength);
-}
-
-// The graph stops its filters before it lets them go; should it not, the
-// streaming threads still end here, before the pins they use are destroyed.
-CVideoGenerator::~CVideoGenerator()
-{
-    Stop();
+    SetDuration(kDefaultLength);
 }
 
 HRESULT CVideoGenerator::QueryFilterInterface(REFIID riid, void** ppv)
@@ -158,22 +113,9 @@ HRESULT CVideoGenerator::QueryFilterInterface(REFIID riid, void** ppv)
     return S_OK;
 }
 
-CPinBase* CVideoGenerator::PinAt(int nIndex)
+CPushPin* CVideoGenerator::StreamAt(int nIndex)
 {
     switch (nIndex)
-    {
-    case 0:
-        return &m_video;
-    case 1:
-        return &m_audio;
-    default:
-        return nullptr;
-    }
-}
-
-CPushPin* CVideoGenerator::StreamPin(LONG eStream)
-{
-    switch (eStream)
     {
     case VelkStreamVideo:
         return &m_video;
@@ -198,19 +140,14 @@ STDMETHODIMP CVideoGenerator::SetMode(LONG lMode)
     default:
         return E_INVALIDARG;
     }
-    CLockGuard lock(FilterLock());
-    if (StateLocked() != State_Stopped)
-        return VFW_E_NOT_STOPPED;
-    m_video.SetDuration(rtLength);
-    m_audio.SetDuration(rtLength);
-    return S_OK;
+    return SetDuration(rtLength);
 }
 
 STDMETHODIMP CVideoGenerator::GetDeliveredSamples(LONG eStream, LONGLONG* pcSamples)
 {
     if (pcSamples == nullptr)
         return E_POINTER;
-    CPushPin* pPin = StreamPin(eStream);
+    CPushPin* pPin = StreamAt(eStream);
     if (pPin == nullptr)
         return E_INVALIDARG;
     *pcSamples = pPin->DeliveredSamples();

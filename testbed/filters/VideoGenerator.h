@@ -1,39 +1,30 @@
 // The video generator: a source with a video and an audio output pin, each
-// streaming the test stream on its own thread.
+// streaming the test stream on its own thread, both from one position.
 #pragma once
 
-#include "base/Filter.h"
-#include "base/PushPin.h"
+#include "base/PushSource.h"
 
 #include "VelkFilters.h"
 
-class CTestPatternPin : public CPushPin
+// The test pattern, one RGB32 picture a frame.
+class CTestPatternFrames : public CFrameSource
 {
 public:
-    explicit CTestPatternPin(CFilterBase* pFilter);
-
-    HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
-    HRESULT GetMediaType(int nIndex, CMediaTypeHolder& mt) override;
-
-protected:
+    HRESULT GetMediaType(CMediaTypeHolder& mt) override;
     void GetBufferRequirements(ALLOCATOR_PROPERTIES& props) override;
     HRESULT FillFrame(LONGLONG llFrame, REFERENCE_TIME rtStart, REFERENCE_TIME rtStop, IMediaSample* pSample) override;
 };
 
-class CTonePin : public CPushPin
+// The tone, 1024 PCM frames a buffer.
+class CToneFrames : public CFrameSource
 {
 public:
-    explicit CTonePin(CFilterBase* pFilter);
-
-    HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
-    HRESULT GetMediaType(int nIndex, CMediaTypeHolder& mt) override;
-
-protected:
+    HRESULT GetMediaType(CMediaTypeHolder& mt) override;
     void GetBufferRequirements(ALLOCATOR_PROPERTIES& props) override;
     HRESULT FillFrame(LONGLONG llFrame, REFERENCE_TIME rtStart, REFERENCE_TIME rtStop, IMediaSample* pSample) override;
 };
 
-class CVideoGenerator : public CFilterBase, public IVelkVideoGenerator, public IVelkGeneratorStatistics
+class CVideoGenerator : public CPushSourceFilter, public IVelkVideoGenerator, public IVelkGeneratorStatistics
 {
 public:
     static HRESULT Create(REFIID riid, void** ppv);
@@ -47,18 +38,18 @@ public:
     // IVelkGeneratorStatistics
     STDMETHODIMP GetDeliveredSamples(LONG eStream, LONGLONG* pcSamples) override;
 
-    int PinCount() const override { return 2; }
-    CPinBase* PinAt(int nIndex) override;
-
 protected:
     HRESULT QueryFilterInterface(REFIID riid, void** ppv) override;
+    int StreamCount() const override { return 2; }
+    CPushPin* StreamAt(int nIndex) override;
 
 private:
     CVideoGenerator();
-    ~CVideoGenerator() override;
 
-    CPushPin* StreamPin(LONG eStream);
-
-    CTestPatternPin m_video;
-    CTonePin m_audio;
+    // The frame sources before the pins: the pins' threads use them until
+    // the pins are destroyed.
+    CTestPatternFrames m_videoFrames;
+    CToneFrames m_audioFrames;
+    CPushPin m_video;
+    CPushPin m_audio;
 };

@@ -146,3 +146,11 @@ int ThreadCount()
     ::CloseHandle(hSnapshot);
     return cThreads;
 }
+
+CMultiThreadedApartment::CMultiThreadedApartment() : m_hr(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+
+CMultiThreadedApartment::~CMultiThreadedApartment()
+{
+    if (SUCCEEDED(m_hr))
+        ::CoUninitialize();
+}

@@ -31,3 +31,17 @@ HRESULT OpenStorageStatus(const std::wstring& path);
 
 // Types a file name into an open-file dialog.
 bool SetOpenDialogFileName(HWND hWndOpen, const std::wstring& path);
+
+// COM's multithreaded apartment for the calling thread while it lives: for
+// tests that call the filters from their own threads.
+class CMultiThreadedApartment
+{
+public:
+    CMultiThreadedApartment();
+    ~CMultiThreadedApartment();
+    CMultiThreadedApartment(const CMultiThreadedApartment&) = delete;
+    CMultiThreadedApartment& operator=(const CMultiThreadedApartment&) = delete;
+
+private:
+    HRESULT m_hr;
+};

@@ -56,39 +56,85 @@ STDMETHODIMP CFilterBase::GetClassID(CLSID* pClassID)
 // ---------------------------------------------------------------------------
 // State
 
+CFilterBase::CStateChangeGuard::CStateChangeGuard(CFilterBase& filter) : m_filter(filter)
+{
+    CLockGuard lock(m_filter.m_csFilter);
+    while (m_filter.m_bChangingState)
+        m_filter.m_cvStateChange.Wait(m_filter.m_csFilter, INFINITE);
+    m_filter.m_bChangingState = true;
+}
+
+CFilterBase::CStateChangeGuard::~CStateChangeGuard()
+{
+    CLockGuard lock(m_filter.m_csFilter);
+    m_filter.m_bChangingState = false;
+    m_filter.m_cvStateChange.WakeAll();
+}
+
+// The pins are told to stop under the lock; their streaming calls and
+// threads are waited for after it, since they may need it to finish.
 STDMETHODIMP CFilterBase::Stop()
 {
-    CLockGuard lock(m_csFilter);
-    const FILTER_STATE eOld = m_eState;
-    if (eOld != State_Stopped)
-        DeactivatePins();
-    m_eState = State_Stopped;
-    return OnStateChanged(eOld);
+    const CStateChangeGuard change(*this);
+    bool bWasActive = false;
+    HRESULT hr = S_OK;
+    {
+        CLockGuard lock(m_csFilter);
+        const FILTER_STATE eOld = m_eState;
+        bWasActive = eOld != State_Stopped;
+        m_eState = State_Stopped;
+        if (bWasActive)
+            DeactivatePinsLocked();
+        hr = OnStateChanged(eOld);
+    }
+    if (bWasActive)
+    {
+        FinishDeactivation();
+        OnStreamingStopped();
+    }
+    return hr;
 }
 
 STDMETHODIMP CFilterBase::Pause()
 {
-    CLockGuard lock(m_csFilter);
-    const FILTER_STATE eOld = m_eState;
-    if (eOld == State_Stopped)
+    const CStateChangeGuard change(*this);
+    return PauseGuarded();
+}
+
+HRESULT CFilterBase::PauseGuarded()
+{
+    HRESULT hr = S_OK;
     {
-        const HRESULT hr = ActivatePins();
-        if (FAILED(hr))
-            return hr;
+        CLockGuard lock(m_csFilter);
+        const FILTER_STATE eOld = m_eState;
+        if (eOld == State_Stopped)
+            hr = ActivatePinsLocked();
+        if (SUCCEEDED(hr))
+        {
+            m_eState = State_Paused;
+            return OnStateChanged(eOld);
+        }
     }
-    m_eState = State_Paused;
-    return OnStateChanged(eOld);
+    // Pins that started streaming before another failed end it again.
+    FinishDeactivation();
+    return hr;
 }
 
 STDMETHODIMP CFilterBase::Run(REFERENCE_TIME tStart)
 {
-    CLockGuard lock(m_csFilter);
-    if (m_eState == State_Stopped)
+    const CStateChangeGuard change(*this);
+    bool bStopped = false;
     {
-        const HRESULT hr = Pause();
+        CLockGuard lock(m_csFilter);
+        bStopped = m_eState == State_Stopped;
+    }
+    if (bStopped)
+    {
+        const HRESULT hr = PauseGuarded();
         if (FAILED(hr))
             return hr;
     }
+    CLockGuard lock(m_csFilter);
     const FILTER_STATE eOld = m_eState;
     m_tStart = tStart;
     m_eState = State_Running;
@@ -100,24 +146,30 @@ HRESULT CFilterBase::OnStateChanged(FILTER_STATE)
     return S_OK;
 }
 
-HRESULT CFilterBase::ActivatePins()
+HRESULT CFilterBase::ActivatePinsLocked()
 {
     for (int i = 0; i < PinCount(); ++i)
     {
         const HRESULT hr = PinAt(i)->Active();
         if (FAILED(hr))
         {
-            DeactivatePins();
+            DeactivatePinsLocked();
             return hr;
         }
     }
     return S_OK;
 }
 
-void CFilterBase::DeactivatePins()
+void CFilterBase::DeactivatePinsLocked()
 {
     for (int i = 0; i < PinCount(); ++i)
         PinAt(i)->Inactive();
+}
+
+void CFilterBase::FinishDeactivation()
+{
+    for (int i = 0; i < PinCount(); ++i)
+        PinAt(i)->FinishInactive();
 }
 
 STDMETHODIMP CFilterBase::GetState(DWORD, FILTER_STATE* pState)
@@ -222,4 +274,11 @@ HRESULT CFilterBase::NotifyEvent(long lEventCode, LONG_PTR lParam1, LONG_PTR lPa
             return hr;
     }
     return spSink->Notify(lEventCode, lParam1, lParam2);
+}
+
+// Outside a graph there is no one to tell; the caller ends the stream either
+// way.
+void CFilterBase::NotifyStreamingFailure(HRESULT hr)
+{
+    NotifyEvent(EC_ERRORABORT, hr, 0);
 }

@@ -1,5 +1,6 @@
 // CInputPinBase: an input pin that takes samples through IMemInputPin, with
-// the flushing and end-of-stream bookkeeping every input needs.
+// the flushing and end-of-stream bookkeeping every input needs. Its stream
+// calls are counted while they run, so that a Stop can wait for them.
 #pragma once
 
 #include "Pin.h"
@@ -28,9 +29,11 @@ public:
 
     HRESULT Active() override;
     void Inactive() override;
+    // Waits for the stream calls in progress.
+    void FinishInactive() override;
 
-    // With the filter lock held.
-    bool IsFlushingLocked() const { return m_bFlushing; }
+    // Between BeginFlush and EndFlush; takes the streaming lock.
+    bool IsFlushing();
 
 protected:
     CInputPinBase(CFilterBase* pFilter, LPCWSTR pszName);
@@ -38,20 +41,52 @@ protected:
     HRESULT QueryPinInterface(REFIID riid, void** ppv) override;
     void BreakConnect() override;
 
-    // Called without the filter lock once the call was found in order.
+    // Called without locks once the call was found in order; Stop waits for
+    // them to return.
     virtual HRESULT OnReceive(IMediaSample* pSample) = 0;
     virtual HRESULT OnEndOfStream() = 0;
     virtual HRESULT OnBeginFlush() = 0;
     virtual HRESULT OnEndFlush() = 0;
     virtual HRESULT OnNewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate) = 0;
+    // OnReceive failed for real (not for a stop or a flush): the failure has
+    // been reported to the graph and the input takes nothing more until a
+    // flush or a new run. A filter with outputs ends their streams here.
+    virtual void OnStreamAborted() {}
 
 private:
-    // S_OK when data may come in now; S_FALSE while flushing, or the
-    // failure that refuses it.
-    HRESULT CheckStreaming();
+    // Ends a counted stream call when it goes.
+    class CCallScope
+    {
+    public:
+        explicit CCallScope(CInputPinBase& pin) : m_pin(pin) {}
+        ~CCallScope() { m_pin.EndCall(); }
+        CCallScope(const CCallScope&) = delete;
+        CCallScope& operator=(const CCallScope&) = delete;
 
-    // Guarded by the filter lock.
+    private:
+        CInputPinBase& m_pin;
+    };
+
+    // A sample or the end of stream: S_OK and counted when data may come in
+    // now (bEndsStream then marks the end in the same hold); S_FALSE while
+    // flushing, or the failure that refuses it. uFlushes tells the flushes
+    // begun so far.
+    HRESULT BeginDataCall(bool bEndsStream, ULONG& uFlushes);
+    // A flush or a segment: S_OK and counted while connected.
+    HRESULT BeginControlCall();
+    void EndCall();
+    // After OnReceive failed with hr: true when it failed for real, in which
+    // case the stream is marked ended.
+    bool EndStreamAfterFailure(HRESULT hr, ULONG uFlushes);
+    // Why an inactive pin refuses data.
+    HRESULT InactiveStatus();
+
+    // Guarded by the filter's streaming lock.
+    bool m_bActive = false; // connected, and the filter is not stopped
     bool m_bFlushing = false;
-    bool m_bEndOfStream = false;
+    bool m_bEndOfStream = false; // the end came, or the stream failed
+    ULONG m_uFlushes = 0;        // so that a call can tell a flush overtook it
+    LONG m_cCalls = 0;           // stream calls in progress
+    // Guarded by the filter lock.
     CComRef<IMemAllocator> m_spAllocator;
 };

@@ -13,8 +13,15 @@ void FreeMediaTypeContent(AM_MEDIA_TYPE& mt)
     mt.pUnk = nullptr;
 }
 
+// A type that is not plausible is not copied: its block may be shorter than
+// it claims.
 HRESULT CopyMediaTypeContent(AM_MEDIA_TYPE& mtTarget, const AM_MEDIA_TYPE& mtSource)
 {
+    if (!HasPlausibleFormat(mtSource))
+    {
+        mtTarget = AM_MEDIA_TYPE();
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    }
     mtTarget = mtSource;
     mtTarget.pbFormat = nullptr;
     mtTarget.cbFormat = 0;
@@ -60,6 +67,23 @@ bool IsFullySpecified(const AM_MEDIA_TYPE& mt)
 {
     return !IsEqualGUID(mt.majortype, GUID_NULL) && !IsEqualGUID(mt.subtype, GUID_NULL) &&
            !IsEqualGUID(mt.formattype, GUID_NULL);
+}
+
+bool IsSameMediaType(const AM_MEDIA_TYPE& mtA, const AM_MEDIA_TYPE& mtB)
+{
+    if (!IsEqualGUID(mtA.majortype, mtB.majortype) || !IsEqualGUID(mtA.subtype, mtB.subtype) ||
+        !IsEqualGUID(mtA.formattype, mtB.formattype) || mtA.cbFormat != mtB.cbFormat)
+        return false;
+    if (mtA.cbFormat == 0)
+        return true;
+    if (!HasPlausibleFormat(mtA) || !HasPlausibleFormat(mtB))
+        return false;
+    return std::memcmp(mtA.pbFormat, mtB.pbFormat, mtA.cbFormat) == 0;
+}
+
+bool HasPlausibleFormat(const AM_MEDIA_TYPE& mt)
+{
+    return mt.cbFormat <= kMaxFormatBytes && (mt.cbFormat == 0 || mt.pbFormat != nullptr);
 }
 
 CMediaTypeHolder::CMediaTypeHolder() : m_mt() {}

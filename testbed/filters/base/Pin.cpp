@@ -105,8 +105,10 @@ HRESULT CPinBase::TryPeerTypes(IPin* pReceivePin, const AM_MEDIA_TYPE* pmtPatter
         const HRESULT hrCopy = mt.Set(*pmt);
         FreeMediaTypeContent(*pmt);
         ::CoTaskMemFree(pmt);
-        if (FAILED(hrCopy))
+        if (hrCopy == E_OUTOFMEMORY)
             return hrCopy;
+        if (FAILED(hrCopy))
+            continue; // a type we cannot take; the next may do
         if (pmtPattern != nullptr && !MatchesPartialType(*pmtPattern, mt.Get()))
             continue;
         if (TryConnection(pReceivePin, mt.Get()) == S_OK)
@@ -114,11 +116,21 @@ HRESULT CPinBase::TryPeerTypes(IPin* pReceivePin, const AM_MEDIA_TYPE* pmtPatter
     }
 }
 
-HRESULT CPinBase::TryConnection(IPin* pReceivePin, const AM_MEDIA_TYPE& mt)
+HRESULT CPinBase::CheckIncomingType(const AM_MEDIA_TYPE& mt)
 {
-    HRESULT hr = CheckMediaType(mt);
+    if (!HasPlausibleFormat(mt))
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    const HRESULT hr = CheckMediaType(mt);
     if (hr != S_OK)
         return FAILED(hr) ? hr : VFW_E_TYPE_NOT_ACCEPTED;
+    return S_OK;
+}
+
+HRESULT CPinBase::TryConnection(IPin* pReceivePin, const AM_MEDIA_TYPE& mt)
+{
+    HRESULT hr = CheckIncomingType(mt);
+    if (hr != S_OK)
+        return hr;
     hr = m_mt.Set(mt);
     if (FAILED(hr))
         return hr;
@@ -151,7 +163,7 @@ STDMETHODIMP CPinBase::ReceiveConnection(IPin* pConnector, const AM_MEDIA_TYPE* 
     HRESULT hr = CheckConnectable(pConnector);
     if (hr != S_OK)
         return hr;
-    hr = CheckMediaType(*pmt);
+    hr = CheckIncomingType(*pmt);
     if (hr != S_OK)
         return VFW_E_TYPE_NOT_ACCEPTED;
 
@@ -272,7 +284,7 @@ STDMETHODIMP CPinBase::QueryAccept(const AM_MEDIA_TYPE* pmt)
 {
     if (pmt == nullptr)
         return E_POINTER;
-    return CheckMediaType(*pmt) == S_OK ? S_OK : S_FALSE;
+    return CheckIncomingType(*pmt) == S_OK ? S_OK : S_FALSE;
 }
 
 STDMETHODIMP CPinBase::EnumMediaTypes(IEnumMediaTypes** ppEnum)

@@ -9,6 +9,13 @@
 
 class CFilterBase;
 
+// The statuses with which a neighbour or an allocator refuses because the
+// graph is stopping: they end a stream without being a failure of it.
+inline bool IsStoppingStatus(HRESULT hr)
+{
+    return hr == VFW_E_WRONG_STATE || hr == VFW_E_NOT_COMMITTED;
+}
+
 class CPinBase : public IPin
 {
 public:
@@ -44,9 +51,13 @@ public:
     // The pin's preferred types in order; VFW_S_NO_MORE_ITEMS past the last.
     virtual HRESULT GetMediaType(int nIndex, CMediaTypeHolder& mt);
 
-    // State changes of the filter, called with the filter lock held.
+    // State changes of the filter, called with the filter lock held; they
+    // must not wait for streaming to end.
     virtual HRESULT Active() { return S_OK; }
     virtual void Inactive() {}
+    // Called without locks after Inactive: returns once no streaming call
+    // or thread of the pin is left.
+    virtual void FinishInactive() {}
 
     LPCWSTR Name() const { return m_pszName; }
     CFilterBase* Filter() const { return m_pFilter; }
@@ -72,6 +83,9 @@ protected:
     CMediaTypeHolder m_mt;
 
 private:
+    // Every type that comes in goes through here: one whose format block
+    // cannot be what it claims is refused before the pin reads any of it.
+    HRESULT CheckIncomingType(const AM_MEDIA_TYPE& mt);
     // Output side of a connection.
     HRESULT ConnectLocked(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt);
     HRESULT TryOwnTypes(IPin* pReceivePin, const AM_MEDIA_TYPE* pmtPattern);

@@ -1,50 +1,30 @@
 #include "PushPin.h"
 
-#include "Filter.h"
+#include "PushSource.h"
 
 #include <algorithm>
 
 namespace
 {
 
-constexpr DWORD kSeekingCaps = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards |
-                               AM_SEEKING_CanSeekBackwards | AM_SEEKING_CanGetCurrentPos |
-                               AM_SEEKING_CanGetStopPos | AM_SEEKING_CanGetDuration;
-
 bool IsMediaTime(const GUID* pFormat)
 {
     return pFormat != nullptr && IsEqualGUID(*pFormat, TIME_FORMAT_MEDIA_TIME);
 }
 
-// A position request as the flags ask for it: absolute, or relative to the
-// value it replaces (incremental positioning is taken as relative).
-REFERENCE_TIME ResolveOne(REFERENCE_TIME rtOld, const LONGLONG* pValue, DWORD dwFlags)
-{
-    switch (dwFlags & AM_SEEKING_PositioningBitsMask)
-    {
-    case AM_SEEKING_AbsolutePositioning:
-        return *pValue;
-    case AM_SEEKING_RelativePositioning:
-    case AM_SEEKING_IncrementalPositioning:
-        return rtOld + *pValue;
-    default:
-        return rtOld;
-    }
-}
-
-bool Positions(DWORD dwFlags)
-{
-    return (dwFlags & AM_SEEKING_PositioningBitsMask) != AM_SEEKING_NoPositioning;
-}
-
 } // namespace
 
-CPushPin::CPushPin(CFilterBase* pFilter, LPCWSTR pszName, LONGLONG llFrameNum, LONGLONG llFrameDen)
-    : COutputPinBase(pFilter, pszName), m_llFrameNum(llFrameNum), m_llFrameDen(llFrameDen)
+CPushPin::CPushPin(CPushSourceFilter* pFilter, LPCWSTR pszName, CFrameSource* pFrames, LONGLONG llFrameNum,
+                   LONGLONG llFrameDen)
+    : COutputPinBase(pFilter, pszName), m_pSource(pFilter), m_pFrames(pFrames), m_llFrameNum(llFrameNum),
+      m_llFrameDen(llFrameDen)
 {
 }
 
-CPushPin::~CPushPin() = default;
+CPushPin::~CPushPin()
+{
+    EndThread();
+}
 
 HRESULT CPushPin::QueryPinInterface(REFIID riid, void** ppv)
 {
@@ -55,24 +35,37 @@ HRESULT CPushPin::QueryPinInterface(REFIID riid, void** ppv)
     return S_OK;
 }
 
+HRESULT CPushPin::CheckMediaType(const AM_MEDIA_TYPE& mt)
+{
+    CMediaTypeHolder mtOwn;
+    const HRESULT hr = m_pFrames->GetMediaType(mtOwn);
+    if (FAILED(hr))
+        return hr;
+    return IsSameMediaType(mt, mtOwn.Get()) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+}
+
+HRESULT CPushPin::GetMediaType(int nIndex, CMediaTypeHolder& mt)
+{
+    if (nIndex < 0)
+        return E_INVALIDARG;
+    return nIndex == 0 ? m_pFrames->GetMediaType(mt) : VFW_S_NO_MORE_ITEMS;
+}
+
+void CPushPin::GetBufferRequirements(ALLOCATOR_PROPERTIES& props)
+{
+    m_pFrames->GetBufferRequirements(props);
+}
+
 REFERENCE_TIME CPushPin::FrameTime(LONGLONG llFrame) const
 {
     return llFrame * m_llFrameNum / m_llFrameDen;
 }
 
-// The frame that holds rt.
+// The last frame n with FrameTime(n) <= rt: FrameTime(n) <= rt exactly when
+// n * num < (rt + 1) * den.
 LONGLONG CPushPin::FrameAt(REFERENCE_TIME rt) const
 {
-    return rt * m_llFrameDen / m_llFrameNum;
-}
-
-void CPushPin::SetDuration(REFERENCE_TIME rtDuration)
-{
-    CLockGuard lock(m_csStream);
-    m_rtDuration = rtDuration;
-    m_rtCurrent = 0;
-    m_rtStop = rtDuration;
-    m_llNextFrame = 0;
+    return ((rt + 1) * m_llFrameDen - 1) / m_llFrameNum;
 }
 
 LONGLONG CPushPin::DeliveredSamples()
@@ -89,26 +82,28 @@ HRESULT CPushPin::Active()
     HRESULT hr = COutputPinBase::Active();
     if (FAILED(hr) || !IsConnectedLocked())
         return hr;
+    REFERENCE_TIME rtStart = 0;
+    REFERENCE_TIME rtStop = 0;
+    m_pSource->GetRunPositions(rtStart, rtStop);
     {
         CLockGuard lock(m_csStream);
-        StartSegmentLocked(m_rtCurrent, m_rtStop);
+        StartSegmentLocked(rtStart, rtStop);
         m_cDelivered = 0;
         m_bExit = false;
         m_bHold = false;
-        m_bStreaming = true;
+        m_bStreamed = true;
     }
     hr = m_thread.Start(ThreadProc, this);
     if (FAILED(hr))
     {
         CLockGuard lock(m_csStream);
-        m_bStreaming = false;
+        m_bStreamed = false;
     }
     return hr;
 }
 
 // Decommitting releases a thread that waits for a buffer; downstream filters
-// stop before this one and release a thread that waits in them. The next run
-// resumes with the first frame this one did not deliver.
+// stop before this one and release a thread that waits in them.
 void CPushPin::Inactive()
 {
     {
@@ -117,11 +112,27 @@ void CPushPin::Inactive()
         m_cvStream.WakeAll();
     }
     COutputPinBase::Inactive();
+}
+
+void CPushPin::FinishInactive()
+{
     m_thread.Join();
+}
+
+void CPushPin::EndThread()
+{
+    Inactive();
+    FinishInactive();
+}
+
+bool CPushPin::TakeStoppedPosition(REFERENCE_TIME& rtStopped)
+{
     CLockGuard lock(m_csStream);
-    if (m_bStreaming)
-        m_rtCurrent = std::min(std::max(FrameTime(m_llNextFrame), m_rtCurrent), m_rtStop);
-    m_bStreaming = false;
+    if (!m_bStreamed)
+        return false;
+    m_bStreamed = false;
+    rtStopped = std::min(FrameTime(m_llNextFrame), m_rtSegmentStop);
+    return true;
 }
 
 void CPushPin::ThreadProc(void* pThis)
@@ -129,27 +140,38 @@ void CPushPin::ThreadProc(void* pThis)
     static_cast<CPushPin*>(pThis)->StreamLoop();
 }
 
+// A failure of the stream's own is reported and ends the stream downstream
+// while the step still counts as busy, so that a seek waits for it before
+// it ends its flush.
 void CPushPin::StreamLoop()
 {
     Job job = {};
     while (WaitForJob(job))
-        FinishJob(job, Perform(job));
+    {
+        const HRESULT hr = Perform(job);
+        if (FAILED(hr) && IsStreamFailure(job, hr))
+        {
+            Filter()->NotifyStreamingFailure(hr);
+            DeliverEndOfStream();
+        }
+        FinishJob(job, hr);
+    }
 }
 
 bool CPushPin::WaitForJob(Job& job)
 {
     CLockGuard lock(m_csStream);
-    while (!m_bExit && (m_bHold || m_bEndSent || m_bFailed))
+    while (!m_bExit && (m_bHold || m_bEndSent || m_bIdle))
         m_cvStream.Wait(m_csStream, INFINITE);
     if (m_bExit)
         return false;
     job.uSegment = m_uSegment;
     job.llFrame = m_llNextFrame;
-    job.rtSegmentStart = m_rtCurrent;
-    job.rtStop = m_rtStop;
+    job.rtSegmentStart = m_rtSegmentStart;
+    job.rtStop = m_rtSegmentStop;
     job.bNewSegment = !m_bSegmentSent;
     job.bDiscontinuity = m_bDiscontinuity;
-    job.bEndOfStream = FrameTime(m_llNextFrame) >= m_rtStop;
+    job.bEndOfStream = FrameTime(m_llNextFrame) >= m_rtSegmentStop;
     m_bBusy = true;
     return true;
 }
@@ -175,7 +197,7 @@ HRESULT CPushPin::DeliverFrame(const Job& job)
         return hr;
     const REFERENCE_TIME rtFrameStart = FrameTime(job.llFrame);
     const REFERENCE_TIME rtFrameStop = std::min(FrameTime(job.llFrame + 1), job.rtStop);
-    hr = FillFrame(job.llFrame, rtFrameStart, rtFrameStop, spSample.Get());
+    hr = m_pFrames->FillFrame(job.llFrame, rtFrameStart, rtFrameStop, spSample.Get());
     if (FAILED(hr))
         return hr;
 
@@ -183,14 +205,29 @@ HRESULT CPushPin::DeliverFrame(const Job& job)
     REFERENCE_TIME rtStop = rtFrameStop - job.rtSegmentStart;
     LONGLONG llMediaStart = job.llFrame;
     LONGLONG llMediaStop = job.llFrame + 1;
-    spSample->SetTime(&rtStart, &rtStop);
-    spSample->SetMediaTime(&llMediaStart, &llMediaStop);
-    spSample->SetSyncPoint(TRUE);
-    spSample->SetDiscontinuity(job.bDiscontinuity ? TRUE : FALSE);
+    hr = spSample->SetTime(&rtStart, &rtStop);
+    if (SUCCEEDED(hr))
+        hr = spSample->SetMediaTime(&llMediaStart, &llMediaStop);
+    if (SUCCEEDED(hr))
+        hr = spSample->SetSyncPoint(TRUE);
+    if (SUCCEEDED(hr))
+        hr = spSample->SetDiscontinuity(job.bDiscontinuity ? TRUE : FALSE);
+    if (FAILED(hr))
+        return hr;
     return Deliver(spSample.Get());
 }
 
+bool CPushPin::IsStreamFailure(const Job& job, HRESULT hr)
+{
+    if (IsStoppingStatus(hr))
+        return false;
+    CLockGuard lock(m_csStream);
+    return !m_bExit && job.uSegment == m_uSegment;
+}
+
 // A step that a seek overtook counts for nothing: the seek reset the stream.
+// Anything but S_OK leaves the thread idle: downstream is flushing, has
+// ended, stops, or the stream failed.
 void CPushPin::FinishJob(const Job& job, HRESULT hr)
 {
     CLockGuard lock(m_csStream);
@@ -200,7 +237,7 @@ void CPushPin::FinishJob(const Job& job, HRESULT hr)
         return;
     if (hr != S_OK)
     {
-        m_bFailed = true;
+        m_bIdle = true;
         return;
     }
     m_bSegmentSent = true;
@@ -217,75 +254,24 @@ void CPushPin::FinishJob(const Job& job, HRESULT hr)
 // ---------------------------------------------------------------------------
 // Seeking
 
-void CPushPin::StartSegmentLocked(REFERENCE_TIME rtCurrent, REFERENCE_TIME rtStop)
+void CPushPin::StartSegmentLocked(REFERENCE_TIME rtStart, REFERENCE_TIME rtStop)
 {
     ++m_uSegment;
-    m_rtCurrent = rtCurrent;
-    m_rtStop = rtStop;
-    m_llNextFrame = FrameAt(rtCurrent);
+    m_rtSegmentStart = rtStart;
+    m_rtSegmentStop = rtStop;
+    m_llNextFrame = FrameAt(rtStart);
     m_bSegmentSent = false;
     m_bDiscontinuity = true;
     m_bEndSent = false;
-    m_bFailed = false;
+    m_bIdle = false;
 }
 
-STDMETHODIMP CPushPin::SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop, DWORD dwStopFlags)
-{
-    if ((Positions(dwCurrentFlags) && pCurrent == nullptr) || (Positions(dwStopFlags) && pStop == nullptr))
-        return E_POINTER;
-    // Held throughout, so that a seek never overlaps a state change.
-    CLockGuard filterLock(Filter()->FilterLock());
-    REFERENCE_TIME rtCurrent = 0;
-    REFERENCE_TIME rtStop = 0;
-    const HRESULT hr = ResolvePositions(pCurrent, dwCurrentFlags, pStop, dwStopFlags, rtCurrent, rtStop);
-    if (FAILED(hr))
-        return hr;
-
-    bool bStreaming = false;
-    {
-        CLockGuard lock(m_csStream);
-        bStreaming = m_bStreaming;
-        if (!bStreaming || !Positions(dwCurrentFlags))
-        {
-            // Stopped, or only the end moves: the thread picks it up.
-            m_rtCurrent = rtCurrent;
-            m_rtStop = rtStop;
-            if (!bStreaming)
-                m_llNextFrame = FrameAt(rtCurrent);
-        }
-    }
-    if (bStreaming && Positions(dwCurrentFlags))
-        Reposition(rtCurrent, rtStop);
-
-    if (pCurrent != nullptr && (dwCurrentFlags & AM_SEEKING_ReturnTime) != 0)
-        *pCurrent = rtCurrent;
-    if (pStop != nullptr && (dwStopFlags & AM_SEEKING_ReturnTime) != 0)
-        *pStop = rtStop;
-    return S_OK;
-}
-
-// Both positions inside the stream, the current one not past the stop.
-HRESULT CPushPin::ResolvePositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop, DWORD dwStopFlags,
-                                   REFERENCE_TIME& rtCurrent, REFERENCE_TIME& rtStop)
-{
-    CLockGuard lock(m_csStream);
-    rtCurrent = ResolveOne(m_rtCurrent, pCurrent, dwCurrentFlags);
-    rtStop = ResolveOne(m_rtStop, pStop, dwStopFlags);
-    if (rtCurrent < 0 || rtStop < 0)
-        return E_INVALIDARG;
-    rtStop = std::min(rtStop, m_rtDuration);
-    rtCurrent = std::min(rtCurrent, rtStop);
-    return S_OK;
-}
-
-// Flushes downstream, waits until the thread has dropped what it was doing,
-// and lets it go on from the new position.
-void CPushPin::Reposition(REFERENCE_TIME rtCurrent, REFERENCE_TIME rtStop)
+void CPushPin::Reposition(REFERENCE_TIME rtStart, REFERENCE_TIME rtStop)
 {
     DeliverBeginFlush();
     {
         CLockGuard lock(m_csStream);
-        StartSegmentLocked(rtCurrent, rtStop);
+        StartSegmentLocked(rtStart, rtStop);
         m_bHold = true;
         m_cvStream.WakeAll();
         while (m_bBusy)
@@ -297,11 +283,17 @@ void CPushPin::Reposition(REFERENCE_TIME rtCurrent, REFERENCE_TIME rtStop)
     m_cvStream.WakeAll();
 }
 
+void CPushPin::SetSegmentStop(REFERENCE_TIME rtStop)
+{
+    CLockGuard lock(m_csStream);
+    m_rtSegmentStop = rtStop;
+}
+
 STDMETHODIMP CPushPin::GetCapabilities(DWORD* pCapabilities)
 {
     if (pCapabilities == nullptr)
         return E_POINTER;
-    *pCapabilities = kSeekingCaps;
+    *pCapabilities = CPushSourceFilter::kSeekingCaps;
     return S_OK;
 }
 
@@ -310,7 +302,7 @@ STDMETHODIMP CPushPin::CheckCapabilities(DWORD* pCapabilities)
     if (pCapabilities == nullptr)
         return E_POINTER;
     const DWORD dwWanted = *pCapabilities;
-    *pCapabilities &= kSeekingCaps;
+    *pCapabilities &= CPushSourceFilter::kSeekingCaps;
     if (*pCapabilities == dwWanted)
         return S_OK;
     return *pCapabilities != 0 ? S_FALSE : E_FAIL;
@@ -352,8 +344,7 @@ STDMETHODIMP CPushPin::GetDuration(LONGLONG* pDuration)
 {
     if (pDuration == nullptr)
         return E_POINTER;
-    CLockGuard lock(m_csStream);
-    *pDuration = m_rtDuration;
+    *pDuration = m_pSource->Duration();
     return S_OK;
 }
 
@@ -361,9 +352,7 @@ STDMETHODIMP CPushPin::GetStopPosition(LONGLONG* pStop)
 {
     if (pStop == nullptr)
         return E_POINTER;
-    CLockGuard lock(m_csStream);
-    *pStop = m_rtStop;
-    return S_OK;
+    return m_pSource->GetPositions(nullptr, pStop);
 }
 
 // The start of the current segment, as for any source that does not render.
@@ -371,9 +360,7 @@ STDMETHODIMP CPushPin::GetCurrentPosition(LONGLONG* pCurrent)
 {
     if (pCurrent == nullptr)
         return E_POINTER;
-    CLockGuard lock(m_csStream);
-    *pCurrent = m_rtCurrent;
-    return S_OK;
+    return m_pSource->GetPositions(pCurrent, nullptr);
 }
 
 STDMETHODIMP CPushPin::ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG llSource,
@@ -390,25 +377,24 @@ STDMETHODIMP CPushPin::ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetF
     return S_OK;
 }
 
+STDMETHODIMP CPushPin::SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop, DWORD dwStopFlags)
+{
+    return m_pSource->SetPositions(this, pCurrent, dwCurrentFlags, pStop, dwStopFlags);
+}
+
 STDMETHODIMP CPushPin::GetPositions(LONGLONG* pCurrent, LONGLONG* pStop)
 {
     if (pCurrent == nullptr && pStop == nullptr)
         return E_POINTER;
-    CLockGuard lock(m_csStream);
-    if (pCurrent != nullptr)
-        *pCurrent = m_rtCurrent;
-    if (pStop != nullptr)
-        *pStop = m_rtStop;
-    return S_OK;
+    return m_pSource->GetPositions(pCurrent, pStop);
 }
 
 STDMETHODIMP CPushPin::GetAvailable(LONGLONG* pEarliest, LONGLONG* pLatest)
 {
-    CLockGuard lock(m_csStream);
     if (pEarliest != nullptr)
         *pEarliest = 0;
     if (pLatest != nullptr)
-        *pLatest = m_rtDuration;
+        *pLatest = m_pSource->Duration();
     return S_OK;
 }
 

@@ -78,6 +78,12 @@ HRESULT CTransformInputPin::OnNewSegment(REFERENCE_TIME tStart, REFERENCE_TIME t
     return m_pTransform->Output().DeliverNewSegment(tStart, tStop, dRate);
 }
 
+// Downstream learns that nothing more comes; its own status does not matter.
+void CTransformInputPin::OnStreamAborted()
+{
+    m_pTransform->Output().DeliverEndOfStream();
+}
+
 // ---------------------------------------------------------------------------
 // CTransformOutputPin
 
@@ -96,7 +102,7 @@ HRESULT CTransformOutputPin::QueryPinInterface(REFIID riid, void** ppv)
     return S_OK;
 }
 
-// Only a type the filter offers for its present input.
+// Only a type the filter offers for its present input, format and all.
 HRESULT CTransformOutputPin::CheckMediaType(const AM_MEDIA_TYPE& mt)
 {
     CLockGuard lock(Filter()->FilterLock());
@@ -108,9 +114,7 @@ HRESULT CTransformOutputPin::CheckMediaType(const AM_MEDIA_TYPE& mt)
         CMediaTypeHolder mtOffered;
         if (m_pTransform->GetOutputType(i, *pmtIn, mtOffered) != S_OK)
             return VFW_E_TYPE_NOT_ACCEPTED;
-        const AM_MEDIA_TYPE& mtOut = mtOffered.Get();
-        if (IsEqualGUID(mt.majortype, mtOut.majortype) && IsEqualGUID(mt.subtype, mtOut.subtype) &&
-            IsEqualGUID(mt.formattype, mtOut.formattype) && mt.cbFormat >= mtOut.cbFormat)
+        if (IsSameMediaType(mt, mtOffered.Get()))
             return S_OK;
     }
 }

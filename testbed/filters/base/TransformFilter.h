@@ -27,6 +27,7 @@ protected:
     HRESULT OnBeginFlush() override;
     HRESULT OnEndFlush() override;
     HRESULT OnNewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate) override;
+    void OnStreamAborted() override;
 
 private:
     CSampleTransformFilter* const m_pTransform;

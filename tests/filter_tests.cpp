@@ -1,0 +1,954 @@
+// The stand-in filters of VelkFilters.dll under stress: created by class id
+// from the registered DLL and driven through Wine's graph manager, next to a
+// renderer of the test's own (built on the same filter library) that can
+// fail a sample or hold one.
+#include <gtest/gtest.h>
+
+#include <atlbase.h>
+
+#include "TestUtil.h"
+#include "VelkFilters.h"
+
+#include "Filter.h"
+#include "InputPin.h"
+#include "OutputPin.h"
+#include "MediaTime.h"
+
+#include <dshow.h>
+#include <mmreg.h>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace
+{
+
+constexpr REFERENCE_TIME kUnitsPerSecond = 10000000;
+// What a filter's streaming thread is given to get somewhere; far more than
+// it needs, so that only a filter that never gets there fails.
+constexpr DWORD kPatienceMs = 10000;
+
+// The subtypes the filters stream, as mingw-w64's uuids.h lacks two of them.
+constexpr GUID kSubtypeH264 = {0x34363248, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+constexpr GUID kSubtypeRawAac1 = {0x000000ff, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+
+class CEvent
+{
+public:
+    CEvent() : m_h(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    ~CEvent()
+    {
+        if (m_h != nullptr)
+            ::CloseHandle(m_h);
+    }
+    CEvent(const CEvent&) = delete;
+    CEvent& operator=(const CEvent&) = delete;
+
+    void Set() { ::SetEvent(m_h); }
+    bool Wait(DWORD dwMilliseconds) { return ::WaitForSingleObject(m_h, dwMilliseconds) == WAIT_OBJECT_0; }
+
+private:
+    HANDLE m_h;
+};
+
+// ---------------------------------------------------------------------------
+// The test's renderer
+
+// {6B1F3C52-0D4B-4E36-9A0E-51C2D7A4E8F1}
+constexpr CLSID kClsidTestFilter = {0x6b1f3c52, 0x0d4b, 0x4e36, {0x9a, 0x0e, 0x51, 0xc2, 0xd7, 0xa4, 0xe8, 0xf1}};
+
+enum class SinkMode
+{
+    Take, // presents every sample at once
+    Fail, // refuses every sample with a status of its own, as a foreign filter may
+    Hold, // holds the first sample until released
+};
+
+class CSinkPin : public CInputPinBase
+{
+public:
+    CSinkPin(CFilterBase* pFilter, SinkMode eMode, HRESULT hrFailure)
+        : CInputPinBase(pFilter, L"In"), m_eMode(eMode), m_hrFailure(hrFailure)
+    {
+    }
+
+    // Any type: the pins under test must refuse what they cannot take.
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE&) override { return S_OK; }
+
+    // A failing sink answers its status itself, like a filter that does not
+    // report its own failures; the upstream filter must.
+    STDMETHODIMP Receive(IMediaSample* pSample) override
+    {
+        ++m_cReceiveCalls;
+        if (m_eMode == SinkMode::Fail)
+            return m_hrFailure;
+        if (m_eMode == SinkMode::Hold && !m_bHeldOnce.exchange(true))
+        {
+            m_holding.Set();
+            m_release.Wait(INFINITE);
+        }
+        return CInputPinBase::Receive(pSample);
+    }
+
+    // A held sample goes on, at the latest when the sink stops.
+    void ReleaseHeldSample() { m_release.Set(); }
+    void Inactive() override
+    {
+        m_release.Set();
+        CInputPinBase::Inactive();
+    }
+    bool WaitUntilHolding(DWORD dwMilliseconds) { return m_holding.Wait(dwMilliseconds); }
+    LONG ReceiveCalls() const { return m_cReceiveCalls; }
+    LONG EndsOfStream() const { return m_cEndOfStream; }
+
+protected:
+    HRESULT OnReceive(IMediaSample*) override { return S_OK; }
+    HRESULT OnEndOfStream() override
+    {
+        ++m_cEndOfStream;
+        return S_OK;
+    }
+    HRESULT OnBeginFlush() override { return S_OK; }
+    HRESULT OnEndFlush() override { return S_OK; }
+    HRESULT OnNewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
+
+private:
+    const SinkMode m_eMode;
+    const HRESULT m_hrFailure;
+    std::atomic<LONG> m_cReceiveCalls{0};
+    std::atomic<LONG> m_cEndOfStream{0};
+    std::atomic<bool> m_bHeldOnce{false};
+    CEvent m_holding;
+    CEvent m_release;
+};
+
+// An output pin of the test's own: it offers one type, and the test's thread
+// delivers samples through it with any times it likes.
+class CSourcePin : public COutputPinBase
+{
+public:
+    CSourcePin(CFilterBase* pFilter, const AM_MEDIA_TYPE& mt) : COutputPinBase(pFilter, L"Out")
+    {
+        m_hrType = m_type.Set(mt);
+    }
+
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override
+    {
+        return IsSameMediaType(mt, m_type.Get()) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    }
+    HRESULT GetMediaType(int nIndex, CMediaTypeHolder& mt) override
+    {
+        if (nIndex < 0)
+            return E_INVALIDARG;
+        if (FAILED(m_hrType))
+            return m_hrType;
+        return nIndex == 0 ? mt.Set(m_type.Get()) : VFW_S_NO_MORE_ITEMS;
+    }
+
+    // One small sample covering [rtStart, rtStart + 1); what downstream answers.
+    HRESULT DeliverAt(REFERENCE_TIME rtStart)
+    {
+        CComRef<IMediaSample> spSample;
+        HRESULT hr = GetDeliveryBuffer(spSample);
+        if (FAILED(hr))
+            return hr;
+        REFERENCE_TIME rtStop = rtStart + 1;
+        hr = spSample->SetTime(&rtStart, &rtStop);
+        if (SUCCEEDED(hr))
+            hr = spSample->SetActualDataLength(kSampleBytes);
+        return SUCCEEDED(hr) ? Deliver(spSample.Get()) : hr;
+    }
+
+protected:
+    void GetBufferRequirements(ALLOCATOR_PROPERTIES& props) override
+    {
+        props.cBuffers = 2;
+        props.cbBuffer = kSampleBytes;
+        props.cbAlign = 1;
+        props.cbPrefix = 0;
+    }
+
+private:
+    static constexpr long kSampleBytes = 16;
+
+    CMediaTypeHolder m_type;
+    HRESULT m_hrType = S_OK;
+};
+
+// A filter of the test's own with one pin of class TPin.
+template <class TPin>
+class CSinglePinFilter : public CFilterBase
+{
+public:
+    // A new filter, owned by the returned pointer; its pin goes to ppPin.
+    template <class... TArgs>
+    static CComPtr<IBaseFilter> Create(TPin** ppPin, TArgs&&... args)
+    {
+        auto* pFilter = new CSinglePinFilter(std::forward<TArgs>(args)...);
+        *ppPin = &pFilter->m_pin;
+        CComPtr<IBaseFilter> sp;
+        sp.Attach(pFilter);
+        return sp;
+    }
+
+    int PinCount() const override { return 1; }
+    CPinBase* PinAt(int nIndex) override { return nIndex == 0 ? &m_pin : nullptr; }
+
+private:
+    template <class... TArgs>
+    explicit CSinglePinFilter(TArgs&&... args) : CFilterBase(kClsidTestFilter), m_pin(this, std::forward<TArgs>(args)...)
+    {
+    }
+    ~CSinglePinFilter() override = default;
+
+    TPin m_pin;
+};
+
+// ---------------------------------------------------------------------------
+// Graphs
+
+CComPtr<IPin> PinOf(IBaseFilter* pFilter, PIN_DIRECTION eWanted, int nIndex)
+{
+    CComPtr<IEnumPins> spEnum;
+    if (FAILED(pFilter->EnumPins(&spEnum)))
+        return nullptr;
+    for (;;)
+    {
+        CComPtr<IPin> spPin;
+        if (spEnum->Next(1, &spPin, nullptr) != S_OK)
+            return nullptr;
+        PIN_DIRECTION eDirection = PINDIR_INPUT;
+        if (SUCCEEDED(spPin->QueryDirection(&eDirection)) && eDirection == eWanted && nIndex-- == 0)
+            return spPin;
+    }
+}
+
+template <class T>
+CComPtr<T> Query(IUnknown* pUnknown, REFIID riid)
+{
+    CComPtr<T> sp;
+    EXPECT_EQ(S_OK, pUnknown->QueryInterface(riid, reinterpret_cast<void**>(&sp)));
+    return sp;
+}
+
+// A graph manager of Wine's with the filters a test adds; stopped when it goes.
+class CTestGraph
+{
+public:
+    CTestGraph() { EXPECT_EQ(S_OK, m_spGraph.CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER)); }
+    ~CTestGraph()
+    {
+        if (m_spGraph)
+            Control()->Stop();
+    }
+    CTestGraph(const CTestGraph&) = delete;
+    CTestGraph& operator=(const CTestGraph&) = delete;
+
+    CComPtr<IBaseFilter> Add(REFCLSID clsid, LPCWSTR pszName)
+    {
+        CComPtr<IBaseFilter> spFilter;
+        EXPECT_EQ(S_OK, spFilter.CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER));
+        if (spFilter)
+            Add(spFilter, pszName);
+        return spFilter;
+    }
+    void Add(IBaseFilter* pFilter, LPCWSTR pszName) { EXPECT_EQ(S_OK, m_spGraph->AddFilter(pFilter, pszName)); }
+
+    HRESULT Connect(IBaseFilter* pFrom, int nOutput, IBaseFilter* pTo, int nInput)
+    {
+        const CComPtr<IPin> spOut = PinOf(pFrom, PINDIR_OUTPUT, nOutput);
+        const CComPtr<IPin> spIn = PinOf(pTo, PINDIR_INPUT, nInput);
+        if (!spOut || !spIn)
+            return E_UNEXPECTED;
+        return m_spGraph->ConnectDirect(spOut, spIn, nullptr);
+    }
+
+    CComPtr<IMediaControl> Control() { return Query<IMediaControl>(m_spGraph, IID_IMediaControl); }
+    CComPtr<IMediaSeeking> Seeking() { return Query<IMediaSeeking>(m_spGraph, IID_IMediaSeeking); }
+
+    // Runs the graph; a pause that completes later is fine.
+    void Run() { EXPECT_TRUE(SUCCEEDED(Control()->Run())); }
+
+    // Waits for an event of the given code; false when none came in time.
+    // The codes that came before it go to seen.
+    bool WaitForEvent(long lWanted, LONG_PTR* plParam1, DWORD dwTimeoutMs, std::vector<long>* pSeen = nullptr)
+    {
+        const CComPtr<IMediaEvent> spEvents = Query<IMediaEvent>(m_spGraph, IID_IMediaEvent);
+        const DWORD dwStart = ::GetTickCount();
+        for (;;)
+        {
+            const DWORD dwElapsed = ::GetTickCount() - dwStart;
+            const long lWait = dwTimeoutMs > dwElapsed ? static_cast<long>(dwTimeoutMs - dwElapsed) : 0;
+            long lCode = 0;
+            LONG_PTR lParam1 = 0, lParam2 = 0;
+            const HRESULT hrGet = spEvents->GetEvent(&lCode, &lParam1, &lParam2, lWait);
+            // Wine's queue answers E_ABORT at once when it has just been
+            // emptied: only the time running out ends the wait.
+            if (hrGet == E_ABORT && lWait > 0)
+                continue;
+            if (hrGet != S_OK)
+                return false;
+            spEvents->FreeEventParams(lCode, lParam1, lParam2);
+            if (lCode == lWanted)
+            {
+                if (plParam1 != nullptr)
+                    *plParam1 = lParam1;
+                return true;
+            }
+            if (pSeen != nullptr)
+                pSeen->push_back(lCode);
+        }
+    }
+
+private:
+    CComPtr<IGraphBuilder> m_spGraph;
+};
+
+// The generator, an encoder when one is named, and the test's sink, in a line.
+class CChainGraph : public CTestGraph
+{
+public:
+    CChainGraph(int nGeneratorPin, const CLSID* pclsidEncoder, SinkMode eMode, HRESULT hrFailure = S_OK)
+        : m_spGenerator(Add(CLSID_VelkVideoGenerator, VELK_NAME_VIDEO_GENERATOR)),
+          m_spSink(CSinglePinFilter<CSinkPin>::Create(&m_pSink, eMode, hrFailure))
+    {
+        Add(m_spSink, L"Sink");
+        if (pclsidEncoder == nullptr)
+        {
+            m_hrConnect = Connect(m_spGenerator, nGeneratorPin, m_spSink, 0);
+            return;
+        }
+        m_spEncoder = Add(*pclsidEncoder, L"Encoder");
+        m_hrConnect = Connect(m_spGenerator, nGeneratorPin, m_spEncoder, 0);
+        if (SUCCEEDED(m_hrConnect))
+            m_hrConnect = Connect(m_spEncoder, 0, m_spSink, 0);
+    }
+
+    HRESULT ConnectStatus() const { return m_hrConnect; }
+    IBaseFilter* Encoder() const { return m_spEncoder; }
+    IBaseFilter* SinkFilter() const { return m_spSink; }
+    CSinkPin& Sink() const { return *m_pSink; }
+
+private:
+    CComPtr<IBaseFilter> m_spGenerator;
+    CComPtr<IBaseFilter> m_spEncoder;
+    CSinkPin* m_pSink = nullptr;
+    CComPtr<IBaseFilter> m_spSink;
+    HRESULT m_hrConnect = E_FAIL;
+};
+
+class FilterTest : public ::testing::Test
+{
+protected:
+    CMultiThreadedApartment m_apartment;
+};
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Streaming failures reach the graph
+
+namespace
+{
+
+struct FailureCase
+{
+    const char* pszName;
+    int nGeneratorPin;        // VelkStreamVideo or VelkStreamAudio
+    const CLSID* pclsidEncoder; // between the generator and the sink, or null
+    HRESULT hrSink;           // what the sink answers each sample
+    bool bAborts;             // EC_ERRORABORT with hrSink is due
+};
+
+const FailureCase kFailureCases[] = {
+    {"generator video", VelkStreamVideo, nullptr, E_FAIL, true},
+    {"generator audio", VelkStreamAudio, nullptr, E_OUTOFMEMORY, true},
+    {"H264 encoder", VelkStreamVideo, &CLSID_VelkH264Encoder, E_FAIL, true},
+    {"AAC encoder", VelkStreamAudio, &CLSID_VelkAACEncoder, VFW_E_BUFFER_OVERFLOW, true},
+    {"generator, stopping sink", VelkStreamVideo, nullptr, VFW_E_WRONG_STATE, false},
+    {"H264 encoder, stopping sink", VelkStreamVideo, &CLSID_VelkH264Encoder, VFW_E_WRONG_STATE, false},
+};
+
+} // namespace
+
+// A real failure ends the stream and says so, once; a neighbour that is
+// stopping is no failure.
+TEST_F(FilterTest, AStreamingFailureAbortsTheGraphAndEndsTheStream)
+{
+    for (const FailureCase& c : kFailureCases)
+    {
+        SCOPED_TRACE(c.pszName);
+        CChainGraph graph(c.nGeneratorPin, c.pclsidEncoder, SinkMode::Fail, c.hrSink);
+        ASSERT_EQ(S_OK, graph.ConnectStatus());
+        CSinkPin* const pSink = &graph.Sink();
+        graph.Run();
+        if (c.bAborts)
+        {
+            LONG_PTR lStatus = 0;
+            std::vector<long> seen;
+            ASSERT_TRUE(graph.WaitForEvent(EC_ERRORABORT, &lStatus, kPatienceMs, &seen))
+                << "the failure was dropped; " << ::testing::PrintToString(seen) << " came instead";
+            EXPECT_EQ(c.hrSink, static_cast<HRESULT>(lStatus));
+            EXPECT_TRUE(WaitUntil([&] { return pSink->EndsOfStream() == 1; }, kPatienceMs))
+                << "the stream was not ended downstream";
+        }
+        else
+        {
+            ASSERT_TRUE(WaitUntil([&] { return pSink->ReceiveCalls() > 0; }, kPatienceMs));
+            // Stop ends the streaming thread; whatever it reported is queued.
+            EXPECT_EQ(S_OK, graph.Control()->Stop());
+            EXPECT_FALSE(graph.WaitForEvent(EC_ERRORABORT, nullptr, 0));
+            EXPECT_EQ(0, pSink->EndsOfStream());
+        }
+        EXPECT_EQ(1, pSink->ReceiveCalls()) << "streaming went on after the failure";
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Stop against streaming
+
+// The encoder's Stop returns only once the sample it is passing on has come
+// back, and it holds no lock meanwhile: its state can be asked.
+TEST_F(FilterTest, StopWaitsForTheSampleInProgressWithoutHoldingTheFilter)
+{
+    CChainGraph graph(VelkStreamVideo, &CLSID_VelkH264Encoder, SinkMode::Hold);
+    ASSERT_EQ(S_OK, graph.ConnectStatus());
+    IBaseFilter* const pEncoder = graph.Encoder();
+    CSinkPin* const pSink = &graph.Sink();
+    graph.Run();
+    ASSERT_TRUE(pSink->WaitUntilHolding(kPatienceMs));
+
+    std::atomic<bool> bStopped{false};
+    HRESULT hrStop = E_FAIL;
+    std::thread stopper([&] {
+        const CMultiThreadedApartment apartment;
+        hrStop = pEncoder->Stop();
+        bStopped = true;
+    });
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            FILTER_STATE eState = State_Running;
+            return SUCCEEDED(pEncoder->GetState(0, &eState)) && eState == State_Stopped;
+        },
+        kPatienceMs))
+        << "the state could not be asked while Stop waited";
+    // Given every chance to return early.
+    EXPECT_FALSE(WaitUntil([&] { return bStopped.load(); }, 300)) << "Stop returned with a sample in the filter";
+    pSink->ReleaseHeldSample();
+    stopper.join();
+    EXPECT_EQ(S_OK, hrStop);
+}
+
+// ---------------------------------------------------------------------------
+// End of stream against a flush
+
+// An upstream thread sends the end of its stream while a seek flushes: the
+// seek waits for that call before it ends the flush, as sources do. Whatever
+// the interleaving, the input takes the new stream after the flush.
+TEST_F(FilterTest, AnEndOfStreamOvertakenByAFlushDoesNotCloseTheInput)
+{
+    CChainGraph graph(VelkStreamVideo, &CLSID_VelkH264Encoder, SinkMode::Take);
+    ASSERT_EQ(S_OK, graph.ConnectStatus());
+    IBaseFilter* const pEncoder = graph.Encoder();
+    // The generator stays stopped: the test is the upstream thread.
+    ASSERT_TRUE(SUCCEEDED(graph.SinkFilter()->Pause()));
+    ASSERT_TRUE(SUCCEEDED(pEncoder->Pause()));
+    const CComPtr<IPin> spInput = PinOf(pEncoder, PINDIR_INPUT, 0);
+    IPin* const pInput = spInput;
+
+    constexpr int kRounds = 20000;
+    std::atomic<int> nGo{0};
+    std::atomic<int> nSent{0};
+    std::thread upstream([&] {
+        for (int i = 1; i <= kRounds; ++i)
+        {
+            while (nGo.load() < i)
+                std::this_thread::yield();
+            pInput->EndOfStream();
+            nSent = i;
+        }
+    });
+    int cClosed = 0;
+    HRESULT hrFirst = S_OK;
+    for (int i = 1; i <= kRounds; ++i)
+    {
+        nGo = i;
+        // A different moment each round, so that the flush meets the end
+        // of stream at every point of its call.
+        for (volatile int nSpin = 0; nSpin < i % 97; ++nSpin)
+        {
+        }
+        pInput->BeginFlush();
+        while (nSent.load() < i)
+            std::this_thread::yield();
+        pInput->EndFlush();
+        const HRESULT hr = pInput->EndOfStream();
+        if (hr != S_OK && cClosed++ == 0)
+            hrFirst = hr;
+        // Clears the probe's own end for the next round.
+        pInput->BeginFlush();
+        pInput->EndFlush();
+    }
+    upstream.join();
+    EXPECT_EQ(0, cClosed) << "the input refused the stream after a flush, first with 0x" << std::hex << hrFirst;
+    pEncoder->Stop();
+    graph.SinkFilter()->Stop();
+}
+
+// ---------------------------------------------------------------------------
+// Hostile media types
+
+namespace
+{
+
+struct HostileType
+{
+    const char* pszName;
+    AM_MEDIA_TYPE mt;
+    std::vector<BYTE> format; // the block pbFormat points at, when it is a real one
+};
+
+VIDEOINFOHEADER PlainVideoInfo()
+{
+    VIDEOINFOHEADER vih = {};
+    vih.AvgTimePerFrame = kUnitsPerSecond / 25;
+    vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    vih.bmiHeader.biWidth = 640;
+    vih.bmiHeader.biHeight = 360;
+    vih.bmiHeader.biPlanes = 1;
+    vih.bmiHeader.biBitCount = 32;
+    vih.bmiHeader.biSizeImage = 640 * 360 * 4;
+    return vih;
+}
+
+WAVEFORMATEX PlainPcm()
+{
+    WAVEFORMATEX wfx = {};
+    wfx.wFormatTag = WAVE_FORMAT_PCM;
+    wfx.nChannels = 2;
+    wfx.nSamplesPerSec = 48000;
+    wfx.wBitsPerSample = 16;
+    wfx.nBlockAlign = 4;
+    wfx.nAvgBytesPerSec = 48000 * 4;
+    return wfx;
+}
+
+template <class TFormat>
+HostileType MakeType(const char* pszName, REFGUID major, REFGUID sub, REFGUID formattype, const TFormat& format)
+{
+    HostileType t = {pszName, {}, {}};
+    t.mt.majortype = major;
+    t.mt.subtype = sub;
+    t.mt.formattype = formattype;
+    t.mt.bFixedSizeSamples = TRUE;
+    const BYTE* pb = reinterpret_cast<const BYTE*>(&format);
+    t.format.assign(pb, pb + sizeof(format));
+    t.mt.cbFormat = sizeof(format);
+    return t;
+}
+
+// cbFormat as given, without a block.
+HostileType WithoutBlock(HostileType t, ULONG cbFormat)
+{
+    t.format.clear();
+    t.mt.cbFormat = cbFormat;
+    return t;
+}
+
+HostileType WithSize(HostileType t, ULONG cbFormat)
+{
+    t.mt.cbFormat = cbFormat;
+    return t;
+}
+
+HostileType Renamed(HostileType t, const char* pszName)
+{
+    t.pszName = pszName;
+    return t;
+}
+
+std::vector<HostileType> HostileTypes()
+{
+    const VIDEOINFOHEADER vih = PlainVideoInfo();
+    const WAVEFORMATEX wfx = PlainPcm();
+    const HostileType rgb = MakeType("RGB32", MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_VideoInfo, vih);
+    const HostileType pcm = MakeType("PCM", MEDIATYPE_Audio, MEDIASUBTYPE_PCM, FORMAT_WaveFormatEx, wfx);
+    const HostileType h264 = MakeType("H264", MEDIATYPE_Video, kSubtypeH264, FORMAT_VideoInfo, vih);
+    WAVEFORMATEX wfxAac = wfx;
+    wfxAac.wFormatTag = 0x00FF;
+    const HostileType aac = MakeType("AAC", MEDIATYPE_Audio, kSubtypeRawAac1, FORMAT_WaveFormatEx, wfxAac);
+
+    VIDEOINFOHEADER vihZero = vih;
+    vihZero.bmiHeader.biWidth = 0;
+    vihZero.bmiHeader.biHeight = 0;
+    VIDEOINFOHEADER vihHuge = vih;
+    vihHuge.bmiHeader.biWidth = LONG_MAX;
+    vihHuge.bmiHeader.biHeight = LONG_MIN;
+    WAVEFORMATEX wfxNoAlign = wfx;
+    wfxNoAlign.nBlockAlign = 0;
+    WAVEFORMATEX wfxOddAlign = wfx;
+    wfxOddAlign.nBlockAlign = 3;
+    WAVEFORMATEX wfxAacSilent = wfxAac;
+    wfxAacSilent.nChannels = 0;
+    wfxAacSilent.nSamplesPerSec = 0;
+
+    std::vector<HostileType> types;
+    for (const HostileType& t : {rgb, pcm, h264, aac})
+    {
+        types.push_back(Renamed(WithoutBlock(t, t.mt.cbFormat), "null block"));
+        types.push_back(Renamed(WithoutBlock(t, 0), "no block"));
+        types.push_back(Renamed(WithSize(t, 8), "short block"));
+        types.push_back(Renamed(WithSize(t, ULONG_MAX), "huge block size"));
+    }
+    types.push_back(MakeType("video info as a wave format", MEDIATYPE_Audio, MEDIASUBTYPE_PCM, FORMAT_VideoInfo, vih));
+    types.push_back(MakeType("wave format as video info", MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_WaveFormatEx, wfx));
+    types.push_back(MakeType("RGB32 of no size", MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_VideoInfo, vihZero));
+    types.push_back(MakeType("RGB32 of a huge size", MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_VideoInfo, vihHuge));
+    types.push_back(MakeType("H264 of no size", MEDIATYPE_Video, kSubtypeH264, FORMAT_VideoInfo, vihZero));
+    types.push_back(MakeType("H264 of a huge size", MEDIATYPE_Video, kSubtypeH264, FORMAT_VideoInfo, vihHuge));
+    types.push_back(MakeType("PCM without block alignment", MEDIATYPE_Audio, MEDIASUBTYPE_PCM, FORMAT_WaveFormatEx,
+                             wfxNoAlign));
+    types.push_back(MakeType("PCM with a block alignment of 3", MEDIATYPE_Audio, MEDIASUBTYPE_PCM,
+                             FORMAT_WaveFormatEx, wfxOddAlign));
+    types.push_back(MakeType("AAC without channels or rate", MEDIATYPE_Audio, kSubtypeRawAac1, FORMAT_WaveFormatEx,
+                             wfxAacSilent));
+    types.push_back(MakeType("no format type", MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_None, vih));
+    // Blocks the type owns point at its own bytes; the others stay null.
+    for (HostileType& t : types)
+        t.mt.pbFormat = t.format.empty() ? nullptr : t.format.data();
+    return types;
+}
+
+struct PinUnderTest
+{
+    const char* pszFilter;
+    CComPtr<IBaseFilter> spFilter;
+    PIN_DIRECTION eDirection;
+    int nIndex;
+};
+
+} // namespace
+
+// Every pin of every filter answers each hostile type with a refusal, and
+// survives it. Output pins of the encoders are asked with their input
+// connected, when they have types to compare with.
+TEST_F(FilterTest, EveryPinRefusesHostileTypes)
+{
+    CTestGraph graph;
+    const CComPtr<IBaseFilter> spGenerator = graph.Add(CLSID_VelkVideoGenerator, VELK_NAME_VIDEO_GENERATOR);
+    const CComPtr<IBaseFilter> spH264 = graph.Add(CLSID_VelkH264Encoder, VELK_NAME_H264_ENCODER);
+    const CComPtr<IBaseFilter> spAac = graph.Add(CLSID_VelkAACEncoder, VELK_NAME_AAC_ENCODER);
+    const CComPtr<IBaseFilter> spServer = graph.Add(CLSID_VelkRtmpServer, VELK_NAME_RTMP_SERVER);
+    // The encoders' outputs compare with what their inputs are given, so
+    // each encoder gets a generator of its own: the one under test keeps
+    // its pins free.
+    const CComPtr<IBaseFilter> spFeeder = graph.Add(CLSID_VelkVideoGenerator, L"Feeder");
+    ASSERT_EQ(S_OK, graph.Connect(spFeeder, VelkStreamVideo, spH264, 0));
+    ASSERT_EQ(S_OK, graph.Connect(spFeeder, VelkStreamAudio, spAac, 0));
+    const CComPtr<IBaseFilter> spFreeH264 = graph.Add(CLSID_VelkH264Encoder, L"Free H264 Encoder");
+    const CComPtr<IBaseFilter> spFreeAac = graph.Add(CLSID_VelkAACEncoder, L"Free AAC Encoder");
+    CSinkPin* pSink = nullptr;
+    const CComPtr<IBaseFilter> spSink = CSinglePinFilter<CSinkPin>::Create(&pSink, SinkMode::Take, S_OK);
+    graph.Add(spSink, L"Sink");
+    const CComPtr<IPin> spSinkPin = PinOf(spSink, PINDIR_INPUT, 0);
+    // A connector for the inputs: an output pin that takes anything.
+    const CComPtr<IPin> spConnector = PinOf(spFeeder, PINDIR_OUTPUT, VelkStreamVideo);
+
+    const PinUnderTest pins[] = {
+        {"generator video", spGenerator, PINDIR_OUTPUT, 0}, {"generator audio", spGenerator, PINDIR_OUTPUT, 1},
+        {"H264 input", spFreeH264, PINDIR_INPUT, 0},       {"H264 output", spH264, PINDIR_OUTPUT, 0},
+        {"AAC input", spFreeAac, PINDIR_INPUT, 0},         {"AAC output", spAac, PINDIR_OUTPUT, 0},
+        {"server video", spServer, PINDIR_INPUT, 0},       {"server audio", spServer, PINDIR_INPUT, 1},
+    };
+    for (const HostileType& t : HostileTypes())
+    {
+        for (const PinUnderTest& p : pins)
+        {
+            SCOPED_TRACE(::testing::Message() << p.pszFilter << ", " << t.pszName << " of "
+                                              << (IsEqualGUID(t.mt.majortype, MEDIATYPE_Video) ? "video" : "audio"));
+            const CComPtr<IPin> spPin = PinOf(p.spFilter, p.eDirection, p.nIndex);
+            ASSERT_TRUE(spPin);
+            EXPECT_EQ(S_FALSE, spPin->QueryAccept(&t.mt));
+            // A connector of the wrong kind may be refused before the type
+            // is looked at; the type never connects.
+            if (p.eDirection == PINDIR_OUTPUT)
+                EXPECT_EQ(VFW_E_TYPE_NOT_ACCEPTED, spPin->Connect(spSinkPin, &t.mt));
+            else
+                EXPECT_EQ(VFW_E_TYPE_NOT_ACCEPTED, spPin->ReceiveConnection(spConnector, &t.mt));
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Positions
+
+namespace
+{
+
+// The default streaming graph of the four filters, without the console.
+class CStreamingGraph : public CTestGraph
+{
+public:
+    CStreamingGraph()
+        : m_spGenerator(Add(CLSID_VelkVideoGenerator, VELK_NAME_VIDEO_GENERATOR)),
+          m_spH264(Add(CLSID_VelkH264Encoder, VELK_NAME_H264_ENCODER)),
+          m_spAac(Add(CLSID_VelkAACEncoder, VELK_NAME_AAC_ENCODER)),
+          m_spServer(Add(CLSID_VelkRtmpServer, VELK_NAME_RTMP_SERVER))
+    {
+        m_hrConnect = Connect(m_spGenerator, VelkStreamVideo, m_spH264, 0);
+        if (SUCCEEDED(m_hrConnect))
+            m_hrConnect = Connect(m_spGenerator, VelkStreamAudio, m_spAac, 0);
+        if (SUCCEEDED(m_hrConnect))
+            m_hrConnect = Connect(m_spH264, 0, m_spServer, 0);
+        if (SUCCEEDED(m_hrConnect))
+            m_hrConnect = Connect(m_spAac, 0, m_spServer, 1);
+    }
+
+    HRESULT ConnectStatus() const { return m_hrConnect; }
+
+    VelkInputStatistics Statistics(LONG nInput)
+    {
+        VelkInputStatistics stats = {};
+        const auto spStats = Query<IVelkRtmpServerStatistics>(m_spServer, IID_IVelkRtmpServerStatistics);
+        if (spStats)
+        {
+            EXPECT_EQ(S_OK, spStats->GetInputStatistics(nInput, &stats));
+        }
+        return stats;
+    }
+
+    bool WaitForSamples(LONG nInput, LONGLONG cAtLeast)
+    {
+        return WaitUntil([&] { return Statistics(nInput).cSamples >= cAtLeast; }, kPatienceMs);
+    }
+
+    CComPtr<IMediaSeeking> ServerSeeking() { return Query<IMediaSeeking>(m_spServer, IID_IMediaSeeking); }
+
+    // The filters in the order a graph manager changes their states.
+    std::vector<IBaseFilter*> DownstreamFirst() const { return {m_spServer, m_spH264, m_spAac, m_spGenerator}; }
+
+private:
+    CComPtr<IBaseFilter> m_spGenerator;
+    CComPtr<IBaseFilter> m_spH264;
+    CComPtr<IBaseFilter> m_spAac;
+    CComPtr<IBaseFilter> m_spServer;
+    HRESULT m_hrConnect = E_FAIL;
+};
+
+// Where stream n of the generator starts: buffer n of audio (1024 frames at
+// 48 kHz) or frame n of video (25 a second), rounded down to 100 ns.
+REFERENCE_TIME AudioBufferStart(LONGLONG n)
+{
+    return n * 1024 * kUnitsPerSecond / 48000;
+}
+
+REFERENCE_TIME VideoFrameStart(LONGLONG n)
+{
+    return n * kUnitsPerSecond / 25;
+}
+
+} // namespace
+
+// The filters are stopped and paused one by one, downstream first, as a
+// graph manager does: Wine's own Stop also seeks the streams to its clock's
+// position, which would hide where each stream stopped.
+TEST_F(FilterTest, VideoAndAudioResumeTogetherAfterAStop)
+{
+    CStreamingGraph graph;
+    ASSERT_EQ(S_OK, graph.ConnectStatus());
+    graph.Run();
+    ASSERT_TRUE(graph.WaitForSamples(0, 8));
+    ASSERT_TRUE(graph.WaitForSamples(1, 8));
+    for (IBaseFilter* pFilter : graph.DownstreamFirst())
+        EXPECT_EQ(S_OK, pFilter->Stop());
+
+    // Paused, the server takes the new segments and holds their first samples.
+    for (IBaseFilter* pFilter : graph.DownstreamFirst())
+        EXPECT_TRUE(SUCCEEDED(pFilter->Pause()));
+    ASSERT_TRUE(WaitUntil([&] { return graph.Statistics(0).cSegments > 0 && graph.Statistics(1).cSegments > 0; },
+                          kPatienceMs));
+    const VelkInputStatistics video = graph.Statistics(0);
+    const VelkInputStatistics audio = graph.Statistics(1);
+    EXPECT_GT(video.rtSegmentStart, 0) << "resumed where it stopped";
+    EXPECT_EQ(video.rtSegmentStart, audio.rtSegmentStart) << "picture and sound resume at one position";
+}
+
+// A seek to the very start of a frame begins with that frame, not with the
+// one before it: its first sample starts at stream time 0.
+TEST_F(FilterTest, ASeekToTheStartOfAFrameBeginsWithThatFrame)
+{
+    const struct
+    {
+        const char* pszName;
+        LONG nInput;
+        REFERENCE_TIME rtSeek;
+    } kCases[] = {
+        {"audio buffer 1", 1, AudioBufferStart(1)},
+        {"audio buffer 7", 1, AudioBufferStart(7)},
+        {"audio buffer 100", 1, AudioBufferStart(100)},
+        {"video frame 3", 0, VideoFrameStart(3)},
+    };
+    for (const auto& c : kCases)
+    {
+        SCOPED_TRACE(c.pszName);
+        CStreamingGraph graph;
+        ASSERT_EQ(S_OK, graph.ConnectStatus());
+        LONGLONG llSeek = c.rtSeek;
+        ASSERT_EQ(S_OK, graph.Seeking()->SetPositions(&llSeek, AM_SEEKING_AbsolutePositioning, nullptr,
+                                                      AM_SEEKING_NoPositioning));
+        graph.Run();
+        ASSERT_TRUE(graph.WaitForSamples(c.nInput, 1));
+        const VelkInputStatistics stats = graph.Statistics(c.nInput);
+        EXPECT_EQ(c.rtSeek, stats.rtSegmentStart);
+        EXPECT_EQ(0, stats.rtFirst);
+    }
+}
+
+// The server's position is what it has presented, not what was sent to it.
+TEST_F(FilterTest, ServerPositionIsWherePresentationHasReached)
+{
+    CStreamingGraph graph;
+    ASSERT_EQ(S_OK, graph.ConnectStatus());
+    const CComPtr<IMediaSeeking> spServer = graph.ServerSeeking();
+    LONGLONG llBefore = -1;
+    EXPECT_EQ(S_OK, spServer->GetCurrentPosition(&llBefore));
+    EXPECT_EQ(0, llBefore) << "nothing presented yet";
+
+    graph.Run();
+    ASSERT_TRUE(graph.WaitForSamples(0, 10));
+    ASSERT_TRUE(graph.WaitForSamples(1, 10));
+    // Nothing is presented while paused, so the counts hold still.
+    ASSERT_TRUE(SUCCEEDED(graph.Control()->Pause()));
+    REFERENCE_TIME rtReached = 0;
+    for (LONG nInput : {0L, 1L})
+    {
+        const VelkInputStatistics stats = graph.Statistics(nInput);
+        rtReached = std::max(rtReached, stats.rtSegmentStart + stats.rtLast);
+    }
+    LONGLONG llCurrent = -1;
+    EXPECT_EQ(S_OK, spServer->GetCurrentPosition(&llCurrent));
+    EXPECT_EQ(rtReached, llCurrent);
+    LONGLONG llPositionsCurrent = -1, llStop = -1;
+    EXPECT_EQ(S_OK, spServer->GetPositions(&llPositionsCurrent, &llStop));
+    EXPECT_EQ(rtReached, llPositionsCurrent);
+    EXPECT_EQ(10 * kUnitsPerSecond, llStop);
+
+    // Sought while stopped, it is where the stream will start.
+    ASSERT_EQ(S_OK, graph.Control()->Stop());
+    LONGLONG llSeek = 5 * kUnitsPerSecond;
+    ASSERT_EQ(S_OK, spServer->SetPositions(&llSeek, AM_SEEKING_AbsolutePositioning, nullptr,
+                                           AM_SEEKING_NoPositioning));
+    EXPECT_EQ(S_OK, spServer->GetCurrentPosition(&llCurrent));
+    EXPECT_EQ(5 * kUnitsPerSecond, llCurrent);
+}
+
+// Positions given relative to others must not wrap round.
+TEST_F(FilterTest, RelativeSeeksThatOverflowAreRefused)
+{
+    CStreamingGraph graph;
+    ASSERT_EQ(S_OK, graph.ConnectStatus());
+    const CComPtr<IMediaSeeking> spServer = graph.ServerSeeking();
+    LONGLONG llStart = 2 * kUnitsPerSecond;
+    ASSERT_EQ(S_OK, spServer->SetPositions(&llStart, AM_SEEKING_AbsolutePositioning, nullptr,
+                                           AM_SEEKING_NoPositioning));
+    for (LONGLONG llDelta : {LLONG_MAX, LLONG_MIN})
+    {
+        LONGLONG llCurrent = llDelta;
+        EXPECT_EQ(E_INVALIDARG, spServer->SetPositions(&llCurrent, AM_SEEKING_RelativePositioning, nullptr,
+                                                       AM_SEEKING_NoPositioning));
+        LONGLONG llStop = llDelta;
+        EXPECT_EQ(E_INVALIDARG, spServer->SetPositions(nullptr, AM_SEEKING_NoPositioning, &llStop,
+                                                       AM_SEEKING_RelativePositioning));
+    }
+    LONGLONG llCurrent = -1, llStop = -1;
+    EXPECT_EQ(S_OK, spServer->GetPositions(&llCurrent, &llStop));
+    EXPECT_EQ(2 * kUnitsPerSecond, llCurrent) << "a refused seek moves nothing";
+    EXPECT_EQ(10 * kUnitsPerSecond, llStop);
+}
+
+// The arithmetic of media times: sums and differences held at the ends of
+// the range, waits rounded up and capped.
+TEST(MediaTimeTest, SumsAndWaitsStayInRange)
+{
+    const struct
+    {
+        REFERENCE_TIME a, b;
+        bool bFits;
+        REFERENCE_TIME saturatedSum;
+    } kSums[] = {
+        {1, 2, true, 3},
+        {LLONG_MAX, 1, false, LLONG_MAX},
+        {LLONG_MIN, -1, false, LLONG_MIN},
+        {LLONG_MAX, LLONG_MIN, true, -1},
+        {-5, LLONG_MIN + 5, true, LLONG_MIN},
+    };
+    for (const auto& c : kSums)
+    {
+        SCOPED_TRACE(::testing::Message() << c.a << " + " << c.b);
+        REFERENCE_TIME sum = 42;
+        EXPECT_EQ(c.bFits, CheckedAdd(c.a, c.b, sum));
+        EXPECT_EQ(c.bFits ? c.saturatedSum : 42, sum) << "nothing written when it does not fit";
+        EXPECT_EQ(c.saturatedSum, SaturatedAdd(c.a, c.b));
+    }
+    EXPECT_EQ(LLONG_MAX, SaturatedSubtract(0, LLONG_MIN));
+    EXPECT_EQ(LLONG_MIN, SaturatedSubtract(LLONG_MIN, 1));
+    EXPECT_EQ(-1, SaturatedSubtract(-1, 0));
+
+    const struct
+    {
+        REFERENCE_TIME rtLeft;
+        DWORD dwMax;
+        DWORD dwExpected;
+    } kWaits[] = {
+        {0, 1000, 0},       {-10000, 1000, 0},       {1, 1000, 1},
+        {10000, 1000, 1},   {10001, 1000, 2},        {LLONG_MAX, 1000, 1000},
+        {LLONG_MAX, INFINITE - 1, INFINITE - 1},
+    };
+    for (const auto& c : kWaits)
+    {
+        SCOPED_TRACE(::testing::Message() << c.rtLeft << " within " << c.dwMax);
+        EXPECT_EQ(c.dwExpected, MillisecondsFor(c.rtLeft, c.dwMax));
+    }
+}
+
+// A sample stamped far in the past is due at once: the time left until it is
+// worked out without wrapping round into a wait without end.
+TEST_F(FilterTest, ServerPresentsASampleFromTheFarPastAtOnce)
+{
+    CTestGraph graph;
+    const CComPtr<IBaseFilter> spServer = graph.Add(CLSID_VelkRtmpServer, VELK_NAME_RTMP_SERVER);
+    VIDEOINFOHEADER vih = PlainVideoInfo();
+    vih.bmiHeader.biCompression = 0x34363248; // 'H264'
+    CMediaTypeHolder h264;
+    AM_MEDIA_TYPE& mt = h264.Edit();
+    mt.majortype = MEDIATYPE_Video;
+    mt.subtype = kSubtypeH264;
+    ASSERT_EQ(S_OK, h264.SetFormat(FORMAT_VideoInfo, &vih, sizeof(vih)));
+    CSourcePin* pSource = nullptr;
+    const CComPtr<IBaseFilter> spSource = CSinglePinFilter<CSourcePin>::Create(&pSource, h264.Get());
+    graph.Add(spSource, L"Source");
+    ASSERT_EQ(S_OK, graph.Connect(spSource, 0, spServer, 0));
+
+    graph.Run();
+    // Once the first sample has been presented, the stream time is at least
+    // its 50 ms: far from 0, where the sum would still fit.
+    std::atomic<int> cPresented{0};
+    std::thread upstream([&] {
+        const CMultiThreadedApartment apartment;
+        for (REFERENCE_TIME rtStart : {kUnitsPerSecond / 20, LLONG_MIN + 1})
+        {
+            if (pSource->DeliverAt(rtStart) != S_OK)
+                break;
+            ++cPresented;
+        }
+    });
+    const bool bPresented = WaitUntil([&] { return cPresented == 2; }, kPatienceMs);
+    // Stop releases a sample still waiting.
+    EXPECT_TRUE(SUCCEEDED(graph.Control()->Stop()));
+    upstream.join();
+    EXPECT_TRUE(bPresented) << cPresented << " of 2 samples presented";
+}
