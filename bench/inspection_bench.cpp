@@ -14,6 +14,9 @@ namespace
 {
 
 constexpr int kShows = 20;
+constexpr int kLoadClicks = 60;
+constexpr int kBusyThreads = 2;
+constexpr int kHeavyBusyThreads = 6;
 constexpr int kCloses = 5;
 constexpr DWORD kAttachTimeoutMs = 5000;
 constexpr size_t kConnections = 4; // of the default streaming graph
@@ -113,6 +116,29 @@ int main()
     std::printf("%-40s %10.1f ms\n", "close with an editor attached: dialog", Median(dialogs));
     std::printf("%-40s %10.1f ms   (%zu of %d ended)\n", "close with an editor attached: editor", Median(editors),
                 editors.size(), kCloses);
+
+    // A hostile tester's loop: Show graph again and again, both cores busy.
+    const ShowLoopFigures load = RunShowGraphLoop(kLoadClicks, kBusyThreads);
+    const bool bAttachMet = load.cAttached * 20 >= load.cClicks * 19 && load.cClicks == kLoadClicks;
+    std::printf("Show graph %d times with %d busy threads\n", kLoadClicks, kBusyThreads);
+    std::printf("%-40s %7d of %d   goal 19 of 20  %s\n", "editors attached", load.cAttached, load.cClicks,
+                bAttachMet ? "met" : "MISSED");
+    std::printf("%-40s %10d      goal 0        %s\n", "clicks that hung", load.cHangs,
+                load.cHangs == 0 ? "met" : "MISSED");
+    std::printf("%-40s %10zu      goal <= 1     %s\n", "most own editors after a click", load.cMostEditors,
+                load.cMostEditors <= 1 ? "met" : "MISSED");
+    std::printf("%-40s %10zu      goal 0        %s\n", "own editors after close", load.cEditorsAfterClose,
+                load.cEditorsAfterClose == 0 ? "met" : "MISSED");
+    std::printf("%-40s %5lu -> %-5lu goal +10      %s\n", "handles before and after",
+                static_cast<unsigned long>(load.cHandlesBefore), static_cast<unsigned long>(load.cHandlesAfter),
+                load.cHandlesAfter <= load.cHandlesBefore + 10 ? "met" : "MISSED");
+    std::printf("%-40s %5d -> %-5d goal +2       %s\n", "threads before and after", load.cThreadsBefore,
+                load.cThreadsAfter, load.cThreadsAfter <= load.cThreadsBefore + 2 ? "met" : "MISSED");
+
+    // How the attach rate falls as the load grows beyond the cores.
+    const ShowLoopFigures heavy = RunShowGraphLoop(kLoadClicks / 3, kHeavyBusyThreads);
+    std::printf("%-40s %7d of %d   (%d boxes, %d hung, %d busy threads)\n", "editors attached under heavy load",
+                heavy.cAttached, heavy.cClicks, heavy.cBoxes, heavy.cHangs, kHeavyBusyThreads);
     ::CoUninitialize();
     return cAttached == kShows ? 0 : 1;
 }
