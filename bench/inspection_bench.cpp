@@ -117,6 +117,8 @@ int main()
     std::printf("%-40s %10.1f ms   (%zu of %d ended)\n", "close with an editor attached: editor", Median(editors),
                 editors.size(), kCloses);
 
+    std::fflush(stdout);
+
     // A hostile tester's loop: Show graph again and again, both cores busy.
     const ShowLoopFigures load = RunShowGraphLoop(kLoadClicks, kBusyThreads);
     const bool bAttachMet = load.cAttached * 20 >= load.cClicks * 19 && load.cClicks == kLoadClicks;
@@ -134,6 +136,8 @@ int main()
                 load.cHandlesAfter <= load.cHandlesBefore + 10 ? "met" : "MISSED");
     std::printf("%-40s %5d -> %-5d goal +2       %s\n", "threads before and after", load.cThreadsBefore,
                 load.cThreadsAfter, load.cThreadsAfter <= load.cThreadsBefore + 2 ? "met" : "MISSED");
+
+    std::fflush(stdout);
 
     // How the attach rate falls as the load grows beyond the cores.
     const ShowLoopFigures heavy = RunShowGraphLoop(kLoadClicks / 3, kHeavyBusyThreads);

@@ -26,7 +26,7 @@ constexpr LONG kMainWindowStyle = WS_CAPTION | WS_SYSMENU | WS_THICKFRAME;
 constexpr DWORD kInputIdleMs = 1000;
 constexpr DWORD kVisibleWaitMs = 100;
 constexpr DWORD kPollMs = 10;
-constexpr DWORD kQuitWaitMs = 1000;
+constexpr DWORD kQuitWaitMs = 2000;
 // Window searches make at most nine passes.
 constexpr int kSearchPasses = 10;
 // How long the console waits for an answer from the editor's windows.
@@ -374,13 +374,16 @@ bool CGraphEdit::WaitWhileHidden()
 }
 
 // The editor is asked to end its main thread; it is never terminated. While
-// it ends it lets go of the graph, which are calls into this thread: the wait
-// serves them, so that they are done before the graph is published again. An
-// editor that has no message queue yet is asked again until it has one,
-// within the same bound; one that does not end in time is let go.
+// it ends it lets go of the graph, which are calls into this thread, and it
+// may still be doing so after its main thread has ended. The wait is for the
+// whole process and serves those calls, so that they are done before another
+// editor comes to call: the platform's COM can deadlock this thread when one
+// client's last release meets another client's call. An editor that has no
+// message queue yet is asked again until it has one, within the same bound;
+// one that does not end in time is let go.
 void CGraphEdit::QuitGraphEdit()
 {
-    if (m_rgPI.hThread != nullptr && !WaitForEditorToQuit())
+    if (m_rgPI.hProcess != nullptr && !WaitForEditorToQuit())
         ATLTRACE2(atlTraceGeneral, 2, L"###Err### CGraphEdit::QuitGraphEdit(): editor %u did not end in time\n",
                   static_cast<unsigned>(m_rgPI.dwProcessId));
     m_rgPI.Reset();
@@ -388,7 +391,7 @@ void CGraphEdit::QuitGraphEdit()
 
 bool CGraphEdit::WaitForEditorToQuit()
 {
-    HANDLE hThread = m_rgPI.hThread;
+    HANDLE hProcess = m_rgPI.hProcess;
     bool bAsked = false;
     const DWORD dwStart = ::GetTickCount();
     for (;;)
@@ -397,11 +400,11 @@ bool CGraphEdit::WaitForEditorToQuit()
             bAsked = ::PostThreadMessageW(m_rgPI.dwThreadId, WM_QUIT, 0, 0) != FALSE;
         const DWORD dwPassed = ::GetTickCount() - dwStart;
         if (dwPassed >= kQuitWaitMs)
-            return ::WaitForSingleObject(hThread, 0) == WAIT_OBJECT_0;
+            return ::WaitForSingleObject(hProcess, 0) == WAIT_OBJECT_0;
         // Asked: wait out the rest; not yet: look again soon.
         const DWORD dwSlice = bAsked ? kQuitWaitMs - dwPassed : kPollMs;
         DWORD dwIndex = 0;
-        if (::CoWaitForMultipleHandles(0, dwSlice, 1, &hThread, &dwIndex) == S_OK)
+        if (::CoWaitForMultipleHandles(0, dwSlice, 1, &hProcess, &dwIndex) == S_OK)
             return true;
     }
 }

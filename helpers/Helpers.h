@@ -59,8 +59,8 @@ private:
     bool FindMainWindow();
     bool WaitWhileHidden();
     void QuitGraphEdit();
-    // Asks the editor's main thread to end and waits, within a bound, for it
-    // to end; false when it did not.
+    // Asks the editor's main thread to end and waits, within a bound, for its
+    // process to end; false when it did not.
     bool WaitForEditorToQuit();
     void PostConnectCommand();
     HRESULT SelectRemoteGraph(IUnknown* pGraph);

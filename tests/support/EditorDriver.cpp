@@ -7,6 +7,7 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <memory>
 #include <atomic>
 #include <thread>
 
@@ -42,19 +43,37 @@ std::vector<HWND> EditorWindows(DWORD dwExceptProcessId)
     return search.windows;
 }
 
+namespace
+{
+
+// A message to the editor's list that an editor gone still never holds up;
+// LB_ERR when it did not answer in time.
+LRESULT AskList(HWND hWndList, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    DWORD_PTR dwResult = 0;
+    if (::SendMessageTimeoutW(hWndList, uMsg, wParam, lParam, SMTO_ABORTIFHUNG, 1000, &dwResult) == 0)
+        return LB_ERR;
+    return static_cast<LRESULT>(dwResult);
+}
+
+} // namespace
+
 std::vector<std::wstring> EditorLines(HWND hWndEditor, DWORD dwTimeoutMs)
 {
     HWND hWndList = ::GetDlgItem(hWndEditor, kGraphListId);
     const DWORD dwStart = ::GetTickCount();
-    while (::SendMessageW(hWndList, LB_GETCOUNT, 0, 0) <= 0 && ::GetTickCount() - dwStart < dwTimeoutMs)
+    while (AskList(hWndList, LB_GETCOUNT, 0, 0) <= 0 && ::GetTickCount() - dwStart < dwTimeoutMs)
         ::Sleep(5);
     std::vector<std::wstring> lines;
-    const int cLines = static_cast<int>(::SendMessageW(hWndList, LB_GETCOUNT, 0, 0));
+    const int cLines = static_cast<int>(AskList(hWndList, LB_GETCOUNT, 0, 0));
     for (int i = 0; i < cLines; ++i)
     {
-        const LRESULT cch = ::SendMessageW(hWndList, LB_GETTEXTLEN, i, 0);
-        std::vector<wchar_t> buffer(static_cast<size_t>(cch > 0 ? cch : 0) + 1);
-        ::SendMessageW(hWndList, LB_GETTEXT, i, reinterpret_cast<LPARAM>(buffer.data()));
+        const LRESULT cch = AskList(hWndList, LB_GETTEXTLEN, i, 0);
+        if (cch < 0)
+            break;
+        std::vector<wchar_t> buffer(static_cast<size_t>(cch) + 1);
+        if (AskList(hWndList, LB_GETTEXT, i, reinterpret_cast<LPARAM>(buffer.data())) < 0)
+            break;
         lines.push_back(buffer.data());
     }
     return lines;
@@ -201,7 +220,10 @@ ShowLoopFigures RunShowGraphLoop(int cClicks, int nBusyThreads)
 {
     ShowLoopFigures figures;
     {
-        CDialogHost host;
+        // A console whose thread hangs can never be closed: it is left behind
+        // (not destroyed, which would wait for its thread) and the hang told.
+        auto pHost = std::make_unique<CDialogHost>();
+        CDialogHost& host = *pHost;
         if (!host.Click(IDC_DEFAULT))
             return figures;
         // One round first: what Wine and COM set up once is part of the start.
@@ -216,6 +238,11 @@ ShowLoopFigures RunShowGraphLoop(int cClicks, int nBusyThreads)
             CBusyThreads busy(nBusyThreads);
             for (int i = 0; i < cClicks && figures.cHangs == 0; ++i)
                 ClickShowGraph(host, figures, dwLastEditor);
+        }
+        if (figures.cHangs != 0)
+        {
+            (void)pHost.release();
+            return figures;
         }
         host.Click(IDC_DEFAULT, kClickTimeoutMs);
         SettledEditorCount(0);
