@@ -318,13 +318,36 @@ HRESULT CGraphEdit::LoadGraphEdit(LPCWSTR pszProppage_dll)
     // Tracked from its start, whatever happens next: the console never
     // forgets an editor it started.
     m_rgPI = std::move(editor);
-    const DWORD dwWait = ::WaitForInputIdle(m_rgPI.hProcess, kInputIdleMs);
+    const DWORD dwWait = WaitForEditorWindow();
     if (dwWait == 0)
         return S_OK;
-    const HRESULT hr = dwWait == WAIT_TIMEOUT ? E_FAIL : LastErrorStatus();
-    ATLTRACE2(atlTraceGeneral, 2, L"###Err### CGraphEdit::LoadGraphEdit(): WaitForInputIdle()=%u, hr=0x%X\n",
+    const HRESULT hr = dwWait == WAIT_TIMEOUT ? E_FAIL : HRESULT_FROM_WIN32(ERROR_PROCESS_ABORTED);
+    ATLTRACE2(atlTraceGeneral, 2, L"###Err### CGraphEdit::LoadGraphEdit(): editor not ready=%u, hr=0x%X\n",
               static_cast<unsigned>(dwWait), static_cast<unsigned>(hr));
     return hr;
+}
+
+// Waits, within a bound, until the editor has made its main window: then it
+// takes input. WaitForInputIdle would say the same, but Wine's leaves an
+// event handle behind on every call, and a console that shows the graph all
+// day would creep. 0 when ready, WAIT_TIMEOUT, or WAIT_ABANDONED when the
+// editor ended first.
+DWORD CGraphEdit::WaitForEditorWindow()
+{
+    const DWORD dwStart = ::GetTickCount();
+    for (;;)
+    {
+        m_hWndGraphEdit = nullptr;
+        ::EnumWindows(EnumMainWindowProc, reinterpret_cast<LPARAM>(this));
+        const bool bFound = m_hWndGraphEdit != nullptr;
+        m_hWndGraphEdit = nullptr;
+        if (bFound)
+            return 0;
+        if (::WaitForSingleObject(m_rgPI.hProcess, kPollMs) == WAIT_OBJECT_0)
+            return WAIT_ABANDONED;
+        if (::GetTickCount() - dwStart >= kInputIdleMs)
+            return WAIT_TIMEOUT;
+    }
 }
 
 bool CGraphEdit::FindMainWindow()

@@ -56,6 +56,7 @@ private:
 
     bool IsProppageRegistered(LPWSTR pszProppage_dll, size_t cchProppage_dll);
     HRESULT LoadGraphEdit(LPCWSTR pszProppage_dll);
+    DWORD WaitForEditorWindow();
     bool FindMainWindow();
     bool WaitWhileHidden();
     void QuitGraphEdit();

@@ -29,6 +29,7 @@ TEST(ShowGraphUnderLoadTest, OneEditorAtMostNoneAfterCloseAndNothingCreeps)
     EXPECT_GE(f.cAttached * 20, kClicks * 19) << "at least 19 of 20 attach";
     EXPECT_LE(f.cMostEditors, 1u);
     EXPECT_EQ(0u, f.cEditorsAfterClose);
+    EXPECT_GT(f.cHandlesBefore, 0u) << "the handle table could not be read";
     EXPECT_LE(f.cHandlesAfter, f.cHandlesBefore + 10);
     EXPECT_LE(f.cThreadsAfter, f.cThreadsBefore + 2);
 }

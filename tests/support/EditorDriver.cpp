@@ -5,6 +5,9 @@
 #include "WindowDriver.h"
 
 #include <tlhelp32.h>
+#include <winternl.h>
+
+#include <cstddef>
 
 #include <algorithm>
 #include <memory>
@@ -148,10 +151,35 @@ constexpr DWORD kAttachTimeoutMs = 5000;
 constexpr DWORD kEditorEndMs = 2000;
 constexpr size_t kConnections = 4; // of the default streaming graph
 
+// This process's handles, from the system's table of all handles (Wine's
+// GetProcessHandleCount answers 0); 0 when the table cannot be read.
 DWORD HandleCount()
 {
+    using QueryProc = LONG(WINAPI*)(SYSTEM_INFORMATION_CLASS, PVOID, ULONG, PULONG);
+    auto pfnQuery = reinterpret_cast<QueryProc>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    if (pfnQuery == nullptr)
+        return 0;
+    std::vector<BYTE> buffer(1 << 20);
+    for (int nTry = 0; nTry < 8; ++nTry)
+    {
+        ULONG cbNeeded = 0;
+        const LONG lStatus = pfnQuery(SystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()),
+                                      &cbNeeded);
+        if (lStatus == 0)
+            break;
+        if (lStatus != static_cast<LONG>(0xC0000004)) // not STATUS_INFO_LENGTH_MISMATCH
+            return 0;
+        buffer.resize(std::max<size_t>(buffer.size() * 2, cbNeeded + 4096));
+    }
+    const auto* pInfo = reinterpret_cast<const SYSTEM_HANDLE_INFORMATION*>(buffer.data());
+    const size_t cMax = (buffer.size() - offsetof(SYSTEM_HANDLE_INFORMATION, Handle)) / sizeof(SYSTEM_HANDLE_ENTRY);
     DWORD cHandles = 0;
-    ::GetProcessHandleCount(::GetCurrentProcess(), &cHandles);
+    for (ULONG i = 0; i < pInfo->Count && i < cMax; ++i)
+    {
+        if (pInfo->Handle[i].OwnerPid == ::GetCurrentProcessId())
+            ++cHandles;
+    }
     return cHandles;
 }
 
