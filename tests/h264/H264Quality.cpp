@@ -1,0 +1,205 @@
+// The encoder's quality check, built natively. Two modes:
+//
+//   encode <stream.h264> <reference.yuv> [frames]
+//       encodes the generator's default stream (its test pattern, 640x360
+//       at 25 frames a second, 250 frames unless told) and writes the
+//       pictures it was given, converted to 4:2:0 with the encoder's own
+//       matrix, as the reference; prints the median encoding time.
+//   measure <stream.h264> <decoded.yuv> <reference.yuv> <width> <height> <fps>
+//       compares a decoder's output with the reference frame by frame and
+//       prints the luma PSNR (average and worst) and the bit rate; fails
+//       when a goal below is missed or the frame counts differ.
+#include "ColourConvert.h"
+#include "H264Encoder.h"
+#include "TestPattern.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+constexpr int kWidth = 640;
+constexpr int kHeight = 360;
+constexpr int kFramesPerSecond = 25;
+constexpr int kDefaultFrames = 250;
+
+constexpr double kMinAveragePsnr = 40.0;
+constexpr double kMinWorstPsnr = 36.0;
+constexpr double kMaxKbitPerSecond = 2000.0;
+
+size_t I420Size(int nWidth, int nHeight)
+{
+    return static_cast<size_t>(nWidth) * nHeight * 3 / 2;
+}
+
+bool WriteAll(std::ofstream& out, const std::vector<uint8_t>& bytes)
+{
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+int Encode(const char* pszStream, const char* pszReference, int nFrames)
+{
+    h264::EncoderSettings settings;
+    settings.nWidth = kWidth;
+    settings.nHeight = kHeight;
+    settings.nFramesPerSecond = kFramesPerSecond;
+    std::unique_ptr<h264::Encoder> encoder;
+    const h264::Status created = h264::Encoder::Create(settings, encoder);
+    if (created != h264::Status::Ok)
+    {
+        std::fprintf(stderr, "encoder: %s\n", h264::StatusText(created));
+        return 1;
+    }
+    std::ofstream stream(pszStream, std::ios::binary);
+    std::ofstream reference(pszReference, std::ios::binary);
+    if (!stream || !reference)
+    {
+        std::fprintf(stderr, "cannot write %s or %s\n", pszStream, pszReference);
+        return 1;
+    }
+
+    std::vector<uint8_t> bgrx(static_cast<size_t>(kWidth) * kHeight * 4);
+    std::vector<uint8_t> yuv(I420Size(kWidth, kHeight));
+    const h264::YuvTarget target = {yuv.data(), kWidth, yuv.data() + kWidth * kHeight,
+                                    yuv.data() + kWidth * kHeight * 5 / 4, kWidth / 2};
+    const h264::BgrxImage image = {bgrx.data(), bgrx.size(), kWidth * 4, true};
+    std::vector<double> milliseconds;
+    h264::EncodedFrame frame;
+    int nKeyFrames = 0;
+    for (int i = 0; i < nFrames; ++i)
+    {
+        DrawTestPattern(bgrx.data(), kWidth, kHeight, i, kFramesPerSecond);
+        h264::ConvertBgrxToYuv420(image, kWidth, kHeight, target);
+        const auto start = std::chrono::steady_clock::now();
+        const h264::Status status = encoder->Encode(image, false, frame);
+        const auto stop = std::chrono::steady_clock::now();
+        if (status != h264::Status::Ok)
+        {
+            std::fprintf(stderr, "frame %d: %s\n", i, h264::StatusText(status));
+            return 1;
+        }
+        milliseconds.push_back(std::chrono::duration<double, std::milli>(stop - start).count());
+        nKeyFrames += frame.bKeyFrame ? 1 : 0;
+        if (!WriteAll(stream, frame.bytes) || !WriteAll(reference, yuv))
+        {
+            std::fprintf(stderr, "cannot write frame %d\n", i);
+            return 1;
+        }
+    }
+    std::sort(milliseconds.begin(), milliseconds.end());
+    std::printf("encoded %d frames (%d key frames), median %.2f ms a frame (native)\n", nFrames, nKeyFrames,
+                milliseconds[milliseconds.size() / 2]);
+    return 0;
+}
+
+std::vector<uint8_t> ReadFile(const char* pszPath)
+{
+    std::ifstream in(pszPath, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+double LumaPsnr(const uint8_t* pA, const uint8_t* pB, size_t cSamples)
+{
+    uint64_t ullSquares = 0;
+    for (size_t i = 0; i < cSamples; ++i)
+    {
+        const int d = pA[i] - pB[i];
+        ullSquares += static_cast<uint64_t>(d * d);
+    }
+    if (ullSquares == 0)
+        return 99.0;
+    const double dMse = static_cast<double>(ullSquares) / static_cast<double>(cSamples);
+    return 10.0 * std::log10(255.0 * 255.0 / dMse);
+}
+
+int Measure(const char* pszStream, const char* pszDecoded, const char* pszReference, int nWidth, int nHeight,
+            int nFps)
+{
+    const std::vector<uint8_t> stream = ReadFile(pszStream);
+    const std::vector<uint8_t> decoded = ReadFile(pszDecoded);
+    const std::vector<uint8_t> reference = ReadFile(pszReference);
+    const size_t cbFrame = I420Size(nWidth, nHeight);
+    if (stream.empty() || reference.empty() || reference.size() % cbFrame != 0)
+    {
+        std::printf("FAIL: no stream, or the reference is not whole %dx%d frames\n", nWidth, nHeight);
+        return 1;
+    }
+    const size_t cFrames = reference.size() / cbFrame;
+    if (decoded.size() != reference.size())
+    {
+        std::printf("FAIL: decoded %zu bytes, %.2f frames, for %zu reference frames\n", decoded.size(),
+                    static_cast<double>(decoded.size()) / cbFrame, cFrames);
+        return 1;
+    }
+    double dSum = 0, dWorst = 1e9;
+    size_t nWorst = 0;
+    for (size_t i = 0; i < cFrames; ++i)
+    {
+        const double dPsnr =
+            LumaPsnr(decoded.data() + i * cbFrame, reference.data() + i * cbFrame, static_cast<size_t>(nWidth) * nHeight);
+        dSum += dPsnr;
+        if (dPsnr < dWorst)
+        {
+            dWorst = dPsnr;
+            nWorst = i;
+        }
+    }
+    const double dAverage = dSum / static_cast<double>(cFrames);
+    const double dSeconds = static_cast<double>(cFrames) / nFps;
+    const double dKbps = static_cast<double>(stream.size()) * 8.0 / dSeconds / 1000.0;
+    std::printf("frames %zu, luma PSNR average %.2f dB, worst %.2f dB (frame %zu), %.0f kbit/s (%zu bytes)\n",
+                cFrames, dAverage, dWorst, nWorst, dKbps, stream.size());
+    bool bOk = true;
+    if (dAverage < kMinAveragePsnr)
+    {
+        std::printf("FAIL: average PSNR below %.1f dB\n", kMinAveragePsnr);
+        bOk = false;
+    }
+    if (dWorst < kMinWorstPsnr)
+    {
+        std::printf("FAIL: worst PSNR below %.1f dB\n", kMinWorstPsnr);
+        bOk = false;
+    }
+    if (dKbps > kMaxKbitPerSecond)
+    {
+        std::printf("FAIL: bit rate above %.0f kbit/s\n", kMaxKbitPerSecond);
+        bOk = false;
+    }
+    return bOk ? 0 : 1;
+}
+
+int Usage()
+{
+    std::fprintf(stderr, "usage: h264_quality encode <stream.h264> <reference.yuv> [frames]\n"
+                         "       h264_quality measure <stream.h264> <decoded.yuv> <reference.yuv> <width> <height> "
+                         "<fps>\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "encode" && (argc == 4 || argc == 5))
+    {
+        const int nFrames = argc == 5 ? std::atoi(argv[4]) : kDefaultFrames;
+        return nFrames > 0 ? Encode(argv[2], argv[3], nFrames) : Usage();
+    }
+    if (mode == "measure" && argc == 8)
+    {
+        const int nWidth = std::atoi(argv[5]), nHeight = std::atoi(argv[6]), nFps = std::atoi(argv[7]);
+        if (nWidth <= 0 || nHeight <= 0 || nWidth % 2 != 0 || nHeight % 2 != 0 || nFps <= 0)
+            return Usage();
+        return Measure(argv[2], argv[3], argv[4], nWidth, nHeight, nFps);
+    }
+    return Usage();
+}
