@@ -1,10 +1,13 @@
-// The encoder's quality check, built natively. Two modes:
+// The encoder's quality check, built natively. Three modes:
 //
 //   encode <stream.h264> <reference.yuv> [frames]
 //       encodes the generator's default stream (its test pattern, 640x360
 //       at 25 frames a second, 250 frames unless told) and writes the
 //       pictures it was given, converted to 4:2:0 with the encoder's own
 //       matrix, as the reference; prints the median encoding time.
+//   reference <reference.yuv> [frames]
+//       writes only the reference, for a stream encoded elsewhere (the
+//       filter's output in a running graph).
 //   measure <stream.h264> <decoded.yuv> <reference.yuv> <width> <height> <fps>
 //       compares a decoder's output with the reference frame by frame and
 //       prints the luma PSNR (average and worst) and the bit rate; fails
@@ -45,6 +48,50 @@ bool WriteAll(std::ofstream& out, const std::vector<uint8_t>& bytes)
     return static_cast<bool>(out);
 }
 
+// The generator's pictures, and the same converted to 4:2:0 (I420).
+class PatternFrames
+{
+public:
+    PatternFrames()
+        : m_bgrx(static_cast<size_t>(kWidth) * kHeight * 4), m_yuv(I420Size(kWidth, kHeight)),
+          m_target{m_yuv.data(), kWidth, m_yuv.data() + kWidth * kHeight, m_yuv.data() + kWidth * kHeight * 5 / 4,
+                   kWidth / 2},
+          m_image{m_bgrx.data(), m_bgrx.size(), kWidth * 4, true}
+    {
+    }
+
+    void Draw(int nFrame)
+    {
+        DrawTestPattern(m_bgrx.data(), kWidth, kHeight, nFrame, kFramesPerSecond);
+        h264::ConvertBgrxToYuv420(m_image, kWidth, kHeight, m_target);
+    }
+    const h264::BgrxImage& Image() const { return m_image; }
+    const std::vector<uint8_t>& Yuv() const { return m_yuv; }
+
+private:
+    std::vector<uint8_t> m_bgrx;
+    std::vector<uint8_t> m_yuv;
+    h264::YuvTarget m_target;
+    h264::BgrxImage m_image;
+};
+
+int WriteReference(const char* pszReference, int nFrames)
+{
+    std::ofstream reference(pszReference, std::ios::binary);
+    PatternFrames frames;
+    for (int i = 0; i < nFrames && reference; ++i)
+    {
+        frames.Draw(i);
+        WriteAll(reference, frames.Yuv());
+    }
+    if (!reference)
+    {
+        std::fprintf(stderr, "cannot write %s\n", pszReference);
+        return 1;
+    }
+    return 0;
+}
+
 int Encode(const char* pszStream, const char* pszReference, int nFrames)
 {
     h264::EncoderSettings settings;
@@ -66,20 +113,15 @@ int Encode(const char* pszStream, const char* pszReference, int nFrames)
         return 1;
     }
 
-    std::vector<uint8_t> bgrx(static_cast<size_t>(kWidth) * kHeight * 4);
-    std::vector<uint8_t> yuv(I420Size(kWidth, kHeight));
-    const h264::YuvTarget target = {yuv.data(), kWidth, yuv.data() + kWidth * kHeight,
-                                    yuv.data() + kWidth * kHeight * 5 / 4, kWidth / 2};
-    const h264::BgrxImage image = {bgrx.data(), bgrx.size(), kWidth * 4, true};
+    PatternFrames frames;
     std::vector<double> milliseconds;
     h264::EncodedFrame frame;
     int nKeyFrames = 0;
     for (int i = 0; i < nFrames; ++i)
     {
-        DrawTestPattern(bgrx.data(), kWidth, kHeight, i, kFramesPerSecond);
-        h264::ConvertBgrxToYuv420(image, kWidth, kHeight, target);
+        frames.Draw(i);
         const auto start = std::chrono::steady_clock::now();
-        const h264::Status status = encoder->Encode(image, false, frame);
+        const h264::Status status = encoder->Encode(frames.Image(), false, frame);
         const auto stop = std::chrono::steady_clock::now();
         if (status != h264::Status::Ok)
         {
@@ -88,7 +130,7 @@ int Encode(const char* pszStream, const char* pszReference, int nFrames)
         }
         milliseconds.push_back(std::chrono::duration<double, std::milli>(stop - start).count());
         nKeyFrames += frame.bKeyFrame ? 1 : 0;
-        if (!WriteAll(stream, frame.bytes) || !WriteAll(reference, yuv))
+        if (!WriteAll(stream, frame.bytes) || !WriteAll(reference, frames.Yuv()))
         {
             std::fprintf(stderr, "cannot write frame %d\n", i);
             return 1;
@@ -179,6 +221,7 @@ int Measure(const char* pszStream, const char* pszDecoded, const char* pszRefere
 int Usage()
 {
     std::fprintf(stderr, "usage: h264_quality encode <stream.h264> <reference.yuv> [frames]\n"
+                         "       h264_quality reference <reference.yuv> [frames]\n"
                          "       h264_quality measure <stream.h264> <decoded.yuv> <reference.yuv> <width> <height> "
                          "<fps>\n");
     return 2;
@@ -193,6 +236,11 @@ int main(int argc, char** argv)
     {
         const int nFrames = argc == 5 ? std::atoi(argv[4]) : kDefaultFrames;
         return nFrames > 0 ? Encode(argv[2], argv[3], nFrames) : Usage();
+    }
+    if (mode == "reference" && (argc == 3 || argc == 4))
+    {
+        const int nFrames = argc == 4 ? std::atoi(argv[3]) : kDefaultFrames;
+        return nFrames > 0 ? WriteReference(argv[2], nFrames) : Usage();
     }
     if (mode == "measure" && argc == 8)
     {
