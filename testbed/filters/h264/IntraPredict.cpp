@@ -10,28 +10,37 @@ uint8_t Clip(int nValue)
     return static_cast<uint8_t>(nValue < 0 ? 0 : nValue > 255 ? 255 : nValue);
 }
 
-void PredictVertical(const IntraEdges& edges, uint8_t* pred)
+// Each mode's prediction; false when the samples it needs do not exist.
+bool PredictVertical(const IntraEdges& edges, uint8_t* pred)
 {
+    if (!edges.bTop)
+        return false;
     for (int y = 0; y < edges.nSize; ++y)
     {
         for (int x = 0; x < edges.nSize; ++x)
             pred[y * edges.nSize + x] = edges.top[x];
     }
+    return true;
 }
 
-void PredictHorizontal(const IntraEdges& edges, uint8_t* pred)
+bool PredictHorizontal(const IntraEdges& edges, uint8_t* pred)
 {
+    if (!edges.bLeft)
+        return false;
     for (int y = 0; y < edges.nSize; ++y)
     {
         for (int x = 0; x < edges.nSize; ++x)
             pred[y * edges.nSize + x] = edges.left[y];
     }
+    return true;
 }
 
 // The plane of 8.3.3.4 and 8.3.4.4: nMultiplier 5 for 16x16 luma, 34 for
 // 8x8 chroma. top[-1] is the top-left sample.
-void PredictPlane(const IntraEdges& edges, int nMultiplier, uint8_t* pred)
+bool PredictPlane(const IntraEdges& edges, int nMultiplier, uint8_t* pred)
 {
+    if (!edges.bTop || !edges.bLeft)
+        return false;
     const int n = edges.nSize, nHalf = n / 2;
     int h = 0, v = 0;
     for (int i = 0; i < nHalf; ++i)
@@ -48,6 +57,7 @@ void PredictPlane(const IntraEdges& edges, int nMultiplier, uint8_t* pred)
         for (int x = 0; x < n; ++x)
             pred[y * n + x] = Clip((a + b * (x - (nHalf - 1)) + c * (y - (nHalf - 1)) + 16) >> 5);
     }
+    return true;
 }
 
 int Sum(const uint8_t* p, int nFirst, int nCount)
@@ -117,15 +127,9 @@ bool PredictLuma(const IntraEdges& edges, LumaMode mode, uint8_t pred[256])
     switch (mode)
     {
     case LumaMode::Vertical:
-        if (!edges.bTop)
-            return false;
-        PredictVertical(edges, pred);
-        return true;
+        return PredictVertical(edges, pred);
     case LumaMode::Horizontal:
-        if (!edges.bLeft)
-            return false;
-        PredictHorizontal(edges, pred);
-        return true;
+        return PredictHorizontal(edges, pred);
     case LumaMode::Dc:
     {
         int nDc = 128;
@@ -139,10 +143,7 @@ bool PredictLuma(const IntraEdges& edges, LumaMode mode, uint8_t pred[256])
         return true;
     }
     case LumaMode::Plane:
-        if (!edges.bTop || !edges.bLeft)
-            return false;
-        PredictPlane(edges, 5, pred);
-        return true;
+        return PredictPlane(edges, 5, pred);
     }
     return false;
 }
@@ -159,20 +160,11 @@ bool PredictChroma(const IntraEdges& edges, ChromaMode mode, uint8_t pred[64])
         }
         return true;
     case ChromaMode::Horizontal:
-        if (!edges.bLeft)
-            return false;
-        PredictHorizontal(edges, pred);
-        return true;
+        return PredictHorizontal(edges, pred);
     case ChromaMode::Vertical:
-        if (!edges.bTop)
-            return false;
-        PredictVertical(edges, pred);
-        return true;
+        return PredictVertical(edges, pred);
     case ChromaMode::Plane:
-        if (!edges.bTop || !edges.bLeft)
-            return false;
-        PredictPlane(edges, 34, pred);
-        return true;
+        return PredictPlane(edges, 34, pred);
     }
     return false;
 }

@@ -22,74 +22,71 @@ int32_t QuantiseWith(int32_t nCoeff, int32_t nScale, int nShift, bool bIntra)
     return nCoeff < 0 ? -nLevel : nLevel;
 }
 
+// The one-dimensional transforms on four values nStride apart.
+void ForwardCore(int32_t* p, int nStride)
+{
+    int32_t& x0 = p[0];
+    int32_t& x1 = p[nStride];
+    int32_t& x2 = p[2 * nStride];
+    int32_t& x3 = p[3 * nStride];
+    const int32_t s0 = x0 + x3, s3 = x0 - x3, s1 = x1 + x2, s2 = x1 - x2;
+    x0 = s0 + s1;
+    x1 = 2 * s3 + s2;
+    x2 = s0 - s1;
+    x3 = s3 - 2 * s2;
+}
+
+void InverseCore(int32_t* p, int nStride)
+{
+    int32_t& x0 = p[0];
+    int32_t& x1 = p[nStride];
+    int32_t& x2 = p[2 * nStride];
+    int32_t& x3 = p[3 * nStride];
+    const int32_t e0 = x0 + x2, e1 = x0 - x2, e2 = (x1 >> 1) - x3, e3 = x1 + (x3 >> 1);
+    x0 = e0 + e3;
+    x1 = e1 + e2;
+    x2 = e1 - e2;
+    x3 = e0 - e3;
+}
+
+void Hadamard(int32_t* p, int nStride)
+{
+    int32_t& x0 = p[0];
+    int32_t& x1 = p[nStride];
+    int32_t& x2 = p[2 * nStride];
+    int32_t& x3 = p[3 * nStride];
+    const int32_t a = x0 + x1, b = x0 - x1, c = x2 + x3, d = x2 - x3;
+    x0 = a + c;
+    x1 = a - c;
+    x2 = b - d;
+    x3 = b + d;
+}
+
+void ApplyToRowsThenColumns(int32_t block[16], void (*transform)(int32_t*, int))
+{
+    for (int i = 0; i < 4; ++i)
+        transform(block + i * 4, 1);
+    for (int j = 0; j < 4; ++j)
+        transform(block + j, 4);
+}
+
 } // namespace
 
 void ForwardTransform4x4(int32_t block[16])
 {
-    for (int i = 0; i < 4; ++i)
-    {
-        int32_t* p = block + i * 4;
-        const int32_t s0 = p[0] + p[3], s3 = p[0] - p[3], s1 = p[1] + p[2], s2 = p[1] - p[2];
-        p[0] = s0 + s1;
-        p[2] = s0 - s1;
-        p[1] = 2 * s3 + s2;
-        p[3] = s3 - 2 * s2;
-    }
-    for (int j = 0; j < 4; ++j)
-    {
-        int32_t* p = block + j;
-        const int32_t s0 = p[0] + p[12], s3 = p[0] - p[12], s1 = p[4] + p[8], s2 = p[4] - p[8];
-        p[0] = s0 + s1;
-        p[8] = s0 - s1;
-        p[4] = 2 * s3 + s2;
-        p[12] = s3 - 2 * s2;
-    }
+    ApplyToRowsThenColumns(block, ForwardCore);
 }
 
 void InverseTransform4x4(int32_t block[16])
 {
     // Rows first, then columns, as the decoding process orders them: the
     // halvings round differently the other way round.
-    for (int i = 0; i < 4; ++i)
-    {
-        int32_t* d = block + i * 4;
-        const int32_t e0 = d[0] + d[2], e1 = d[0] - d[2], e2 = (d[1] >> 1) - d[3], e3 = d[1] + (d[3] >> 1);
-        d[0] = e0 + e3;
-        d[1] = e1 + e2;
-        d[2] = e1 - e2;
-        d[3] = e0 - e3;
-    }
-    for (int j = 0; j < 4; ++j)
-    {
-        int32_t* f = block + j;
-        const int32_t g0 = f[0] + f[8], g1 = f[0] - f[8], g2 = (f[4] >> 1) - f[12], g3 = f[4] + (f[12] >> 1);
-        f[0] = g0 + g3;
-        f[4] = g1 + g2;
-        f[8] = g1 - g2;
-        f[12] = g0 - g3;
-    }
+    ApplyToRowsThenColumns(block, InverseCore);
 }
 
 void Hadamard4x4(int32_t block[16])
 {
-    for (int i = 0; i < 4; ++i)
-    {
-        int32_t* p = block + i * 4;
-        const int32_t a = p[0] + p[1], b = p[0] - p[1], c = p[2] + p[3], d = p[2] - p[3];
-        p[0] = a + c;
-        p[1] = a - c;
-        p[2] = b - d;
-        p[3] = b + d;
-    }
-    for (int j = 0; j < 4; ++j)
-    {
-        int32_t* p = block + j;
-        const int32_t a = p[0] + p[4], b = p[0] - p[4], c = p[8] + p[12], d = p[8] - p[12];
-        p[0] = a + c;
-        p[4] = a - c;
-        p[8] = b - d;
-        p[12] = b + d;
-    }
+    ApplyToRowsThenColumns(block, Hadamard);
 }
 
 void Hadamard2x2(int32_t block[4])
