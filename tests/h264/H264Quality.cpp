@@ -1,11 +1,11 @@
 // The encoder's quality check, built natively. Three modes:
 //
-//   encode <stream.h264> <reference.yuv> [frames]
+//   encode <stream.h264> <reference.yuv> [frames [width height]]
 //       encodes the generator's default stream (its test pattern, 640x360
 //       at 25 frames a second, 250 frames unless told) and writes the
 //       pictures it was given, converted to 4:2:0 with the encoder's own
 //       matrix, as the reference; prints the median encoding time.
-//   reference <reference.yuv> [frames]
+//   reference <reference.yuv> [frames [width height]]
 //       writes only the reference, for a stream encoded elsewhere (the
 //       filter's output in a running graph).
 //   measure <stream.h264> <decoded.yuv> <reference.yuv> <width> <height> <fps>
@@ -28,8 +28,8 @@
 namespace
 {
 
-constexpr int kWidth = 640;
-constexpr int kHeight = 360;
+constexpr int kDefaultWidth = 640;
+constexpr int kDefaultHeight = 360;
 constexpr int kFramesPerSecond = 25;
 constexpr int kDefaultFrames = 250;
 
@@ -48,37 +48,45 @@ bool WriteAll(std::ofstream& out, const std::vector<uint8_t>& bytes)
     return static_cast<bool>(out);
 }
 
+struct Size
+{
+    int nWidth;
+    int nHeight;
+};
+
 // The generator's pictures, and the same converted to 4:2:0 (I420).
 class PatternFrames
 {
 public:
-    PatternFrames()
-        : m_bgrx(static_cast<size_t>(kWidth) * kHeight * 4), m_yuv(I420Size(kWidth, kHeight)),
-          m_target{m_yuv.data(), kWidth, m_yuv.data() + kWidth * kHeight, m_yuv.data() + kWidth * kHeight * 5 / 4,
-                   kWidth / 2},
-          m_image{m_bgrx.data(), m_bgrx.size(), kWidth * 4, true}
+    explicit PatternFrames(Size size)
+        : m_size(size), m_bgrx(static_cast<size_t>(size.nWidth) * size.nHeight * 4),
+          m_yuv(I420Size(size.nWidth, size.nHeight)),
+          m_target{m_yuv.data(), size.nWidth, m_yuv.data() + size.nWidth * size.nHeight,
+                   m_yuv.data() + size.nWidth * size.nHeight * 5 / 4, size.nWidth / 2},
+          m_image{m_bgrx.data(), m_bgrx.size(), size.nWidth * 4, true}
     {
     }
 
     void Draw(int nFrame)
     {
-        DrawTestPattern(m_bgrx.data(), kWidth, kHeight, nFrame, kFramesPerSecond);
-        h264::ConvertBgrxToYuv420(m_image, kWidth, kHeight, m_target);
+        DrawTestPattern(m_bgrx.data(), m_size.nWidth, m_size.nHeight, nFrame, kFramesPerSecond);
+        h264::ConvertBgrxToYuv420(m_image, m_size.nWidth, m_size.nHeight, m_target);
     }
     const h264::BgrxImage& Image() const { return m_image; }
     const std::vector<uint8_t>& Yuv() const { return m_yuv; }
 
 private:
+    Size m_size;
     std::vector<uint8_t> m_bgrx;
     std::vector<uint8_t> m_yuv;
     h264::YuvTarget m_target;
     h264::BgrxImage m_image;
 };
 
-int WriteReference(const char* pszReference, int nFrames)
+int WriteReference(const char* pszReference, int nFrames, Size size)
 {
     std::ofstream reference(pszReference, std::ios::binary);
-    PatternFrames frames;
+    PatternFrames frames(size);
     for (int i = 0; i < nFrames && reference; ++i)
     {
         frames.Draw(i);
@@ -92,11 +100,11 @@ int WriteReference(const char* pszReference, int nFrames)
     return 0;
 }
 
-int Encode(const char* pszStream, const char* pszReference, int nFrames)
+int Encode(const char* pszStream, const char* pszReference, int nFrames, Size size)
 {
     h264::EncoderSettings settings;
-    settings.nWidth = kWidth;
-    settings.nHeight = kHeight;
+    settings.nWidth = size.nWidth;
+    settings.nHeight = size.nHeight;
     settings.nFramesPerSecond = kFramesPerSecond;
     std::unique_ptr<h264::Encoder> encoder;
     const h264::Status created = h264::Encoder::Create(settings, encoder);
@@ -113,7 +121,7 @@ int Encode(const char* pszStream, const char* pszReference, int nFrames)
         return 1;
     }
 
-    PatternFrames frames;
+    PatternFrames frames(size);
     std::vector<double> milliseconds;
     h264::EncodedFrame frame;
     int nKeyFrames = 0;
@@ -137,8 +145,8 @@ int Encode(const char* pszStream, const char* pszReference, int nFrames)
         }
     }
     std::sort(milliseconds.begin(), milliseconds.end());
-    std::printf("encoded %d frames (%d key frames), median %.2f ms a frame (native)\n", nFrames, nKeyFrames,
-                milliseconds[milliseconds.size() / 2]);
+    std::printf("encoded %d frames of %dx%d (%d key frames), median %.2f ms a frame (native)\n", nFrames,
+                size.nWidth, size.nHeight, nKeyFrames, milliseconds[milliseconds.size() / 2]);
     return 0;
 }
 
@@ -220,11 +228,25 @@ int Measure(const char* pszStream, const char* pszDecoded, const char* pszRefere
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: h264_quality encode <stream.h264> <reference.yuv> [frames]\n"
-                         "       h264_quality reference <reference.yuv> [frames]\n"
+    std::fprintf(stderr, "usage: h264_quality encode <stream.h264> <reference.yuv> [frames [width height]]\n"
+                         "       h264_quality reference <reference.yuv> [frames [width height]]\n"
                          "       h264_quality measure <stream.h264> <decoded.yuv> <reference.yuv> <width> <height> "
                          "<fps>\n");
     return 2;
+}
+
+// Optional [frames [width height]] from argv[nFirst] on: false when they
+// are not whole positive numbers, or the size is odd.
+bool ReadFramesAndSize(int argc, char** argv, int nFirst, int& nFrames, Size& size)
+{
+    nFrames = kDefaultFrames;
+    size = {kDefaultWidth, kDefaultHeight};
+    if (argc > nFirst)
+        nFrames = std::atoi(argv[nFirst]);
+    if (argc > nFirst + 1)
+        size = {std::atoi(argv[nFirst + 1]), argc > nFirst + 2 ? std::atoi(argv[nFirst + 2]) : 0};
+    return argc <= nFirst + 3 && argc != nFirst + 2 && nFrames > 0 && size.nWidth > 0 && size.nHeight > 0 &&
+           size.nWidth % 2 == 0 && size.nHeight % 2 == 0;
 }
 
 } // namespace
@@ -232,16 +254,12 @@ int Usage()
 int main(int argc, char** argv)
 {
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "encode" && (argc == 4 || argc == 5))
-    {
-        const int nFrames = argc == 5 ? std::atoi(argv[4]) : kDefaultFrames;
-        return nFrames > 0 ? Encode(argv[2], argv[3], nFrames) : Usage();
-    }
-    if (mode == "reference" && (argc == 3 || argc == 4))
-    {
-        const int nFrames = argc == 4 ? std::atoi(argv[3]) : kDefaultFrames;
-        return nFrames > 0 ? WriteReference(argv[2], nFrames) : Usage();
-    }
+    int nFrames = 0;
+    Size size = {};
+    if (mode == "encode" && argc >= 4 && ReadFramesAndSize(argc, argv, 4, nFrames, size))
+        return Encode(argv[2], argv[3], nFrames, size);
+    if (mode == "reference" && argc >= 3 && ReadFramesAndSize(argc, argv, 3, nFrames, size))
+        return WriteReference(argv[2], nFrames, size);
     if (mode == "measure" && argc == 8)
     {
         const int nWidth = std::atoi(argv[5]), nHeight = std::atoi(argv[6]), nFps = std::atoi(argv[7]);
