@@ -1060,6 +1060,29 @@ TEST(H264Encoder, SizesThatAreNotWholeMacroblocksAreCroppedAndEncode)
     }
 }
 
+TEST(H264Encoder, LevelIsTheLowestThatTakesTheSizeAndRate)
+{
+    const struct
+    {
+        int nWidth, nHeight, nFps;
+        uint8_t uLevelIdc;
+    } kCases[] = {{640, 360, 25, 30},  {176, 144, 15, 10},  {176, 144, 30, 11},   {320, 240, 25, 13},
+                  {640, 360, 50, 31},  {1280, 720, 25, 31}, {1920, 1080, 25, 40}, {2048, 2048, 120, 52},
+                  {2048, 16, 25, 31}};
+    for (const auto& c : kCases)
+    {
+        EncoderSettings settings;
+        settings.nWidth = c.nWidth;
+        settings.nHeight = c.nHeight;
+        settings.nFramesPerSecond = c.nFps;
+        std::unique_ptr<Encoder> encoder;
+        ASSERT_EQ(Encoder::Create(settings, encoder), Status::Ok);
+        const std::vector<uint8_t> rbsp = RbspOf(encoder->SequenceParameterSet());
+        ASSERT_GE(rbsp.size(), 3u);
+        EXPECT_EQ(rbsp[2], c.uLevelIdc) << c.nWidth << "x" << c.nHeight << "@" << c.nFps;
+    }
+}
+
 TEST(H264Encoder, SettingsOutOfRangeAreRefused)
 {
     const struct

@@ -13,6 +13,31 @@ constexpr int kSliceTypeI = 2;
 // SMPTE 170M, the BT.601 matrix the conversion uses.
 constexpr int kColourBt601 = 6;
 
+// Table A-1: level_idc, MaxMBPS and MaxFS, lowest level first.
+struct LevelLimits
+{
+    int nLevelIdc;
+    int64_t llMaxMbPerSecond;
+    int nMaxFrameMbs;
+};
+constexpr LevelLimits kLevels[] = {
+    {10, 1485, 99},     {11, 3000, 396},     {12, 6000, 396},     {13, 11880, 396},
+    {20, 11880, 396},   {21, 19800, 792},    {22, 20250, 1620},   {30, 40500, 1620},
+    {31, 108000, 3600}, {32, 216000, 5120},  {40, 245760, 8192},  {41, 245760, 8192},
+    {42, 522240, 8704}, {50, 589824, 22080}, {51, 983040, 36864}, {52, 2073600, 36864},
+};
+
+bool Fits(const LevelLimits& level, const StreamLayout& layout)
+{
+    const int nFrameMbs = layout.nMbWidth * layout.nMbHeight;
+    // Neither side may exceed the square root of 8 MaxFS.
+    const int64_t llMaxSideSquared = int64_t{8} * level.nMaxFrameMbs;
+    return nFrameMbs <= level.nMaxFrameMbs &&
+           int64_t{layout.nMbWidth} * layout.nMbWidth <= llMaxSideSquared &&
+           int64_t{layout.nMbHeight} * layout.nMbHeight <= llMaxSideSquared &&
+           int64_t{nFrameMbs} * layout.nFramesPerSecond <= level.llMaxMbPerSecond;
+}
+
 void WriteVui(BitWriter& w, const StreamLayout& layout)
 {
     w.WriteFlag(false); // aspect_ratio_info_present_flag
@@ -46,6 +71,16 @@ void WriteVui(BitWriter& w, const StreamLayout& layout)
 
 } // namespace
 
+int LevelFor(const StreamLayout& layout)
+{
+    for (const LevelLimits& level : kLevels)
+    {
+        if (Fits(level, layout))
+            return level.nLevelIdc;
+    }
+    return kLevels[sizeof(kLevels) / sizeof(kLevels[0]) - 1].nLevelIdc;
+}
+
 std::vector<uint8_t> MakeSequenceParameterSetRbsp(const StreamLayout& layout)
 {
     BitWriter w;
@@ -54,7 +89,7 @@ std::vector<uint8_t> MakeSequenceParameterSetRbsp(const StreamLayout& layout)
     w.WriteFlag(true);  // constraint_set1_flag: obeys Main, so Constrained Baseline
     w.WriteBits(0, 4);  // constraint_set2..5_flag
     w.WriteBits(0, 2);  // reserved_zero_2bits
-    w.WriteBits(kLevel30, 8);
+    w.WriteBits(static_cast<uint32_t>(LevelFor(layout)), 8);
     w.WriteUe(0); // seq_parameter_set_id
     w.WriteUe(0); // log2_max_frame_num_minus4
     w.WriteUe(2); // pic_order_cnt_type: output order is decoding order

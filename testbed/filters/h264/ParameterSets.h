@@ -25,9 +25,11 @@ struct StreamLayout
 constexpr int kFrameNumModulus = 16;
 
 constexpr int kProfileConstrainedBaseline = 66;
-// Level 3.0: 640x368 at 25 frames a second is 23000 macroblocks a second,
-// within its 40500 and its frame size of 1620.
-constexpr int kLevel30 = 30;
+
+// level_idc of the lowest level whose frame size and macroblock rate
+// (Table A-1) take the stream: 3.0 for 640x368 at 25 frames a second
+// (23000 macroblocks a second of its 40500, 920 of its 1620 a frame).
+int LevelFor(const StreamLayout& layout);
 
 std::vector<uint8_t> MakeSequenceParameterSetRbsp(const StreamLayout& layout);
 std::vector<uint8_t> MakePictureParameterSetRbsp(const StreamLayout& layout);
