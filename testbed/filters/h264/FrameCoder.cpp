@@ -19,6 +19,11 @@ namespace
 constexpr int kIntraMbTypeOffsetInP = 5;
 // Whole-sample steps of the small diamond search around the best start.
 constexpr int kDiamondSteps = 8;
+// Above this difference from the best start the search looks over a grid
+// of whole samples kCoarseStep apart, kCoarseReach each way.
+constexpr int kCoarseSearchCost = 4 * 256;
+constexpr int kCoarseStep = 4;
+constexpr int kCoarseReach = 28;
 // Above this difference a skipped macroblock would not be close enough to
 // be worth trying it out.
 constexpr int kSkipTrialSad = 8 * 256;
@@ -292,6 +297,16 @@ MotionVector FrameCoder::SearchMotion(const Plane& source, const Plane& ref, con
     consider(neighbours.b.mv);
     consider(neighbours.c.mv);
     consider(m_previousMvs[mb.nIndex]);
+    // Nothing near fits: something moved further, look over a coarse grid.
+    if (nBestCost > kCoarseSearchCost)
+    {
+        const MotionVector centre = best;
+        for (int dy = -kCoarseReach; dy <= kCoarseReach; dy += kCoarseStep)
+        {
+            for (int dx = -kCoarseReach; dx <= kCoarseReach; dx += kCoarseStep)
+                consider({centre.x + 4 * dx, centre.y + 4 * dy});
+        }
+    }
     for (int nStep = 0; nStep < kDiamondSteps; ++nStep)
     {
         const MotionVector centre = best;
