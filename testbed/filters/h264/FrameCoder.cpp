@@ -19,6 +19,9 @@ namespace
 constexpr int kIntraMbTypeOffsetInP = 5;
 // Whole-sample steps of the small diamond search around the best start.
 constexpr int kDiamondSteps = 8;
+// The longest vector, in whole samples, each way: well within what every
+// level allows (level 1.0 takes 64 up and down).
+constexpr int kMaxMotion = 48;
 // Above this difference from the best start the search looks over a grid
 // of whole samples kCoarseStep apart, kCoarseReach each way.
 constexpr int kCoarseSearchCost = 4 * 256;
@@ -258,7 +261,7 @@ ChromaMode FrameCoder::ChooseChromaMode(const Picture& source, const Picture& re
 
 bool FrameCoder::IsReachable(const MbPosition& mb, MotionVector mv) const
 {
-    if ((mv.x & 3) != 0 || (mv.y & 3) != 0)
+    if ((mv.x & 3) != 0 || (mv.y & 3) != 0 || std::abs(mv.x) > 4 * kMaxMotion || std::abs(mv.y) > 4 * kMaxMotion)
         return false;
     const int x = mb.nMbX * 16 + (mv.x >> 2), y = mb.nMbY * 16 + (mv.y >> 2);
     return x >= -kMaxReach && x <= m_nMbWidth * 16 - 16 + kMaxReach && y >= -kMaxReach &&
