@@ -173,6 +173,27 @@ TEST(H264BitWriter, TrailingBitsEndTheByteWithAOneAndZeros)
     }
 }
 
+TEST(H264BitWriter, RewindDropsWhatCameAfter)
+{
+    // Rewinding to any point and writing on must equal writing that
+    // directly, whether the point is inside a flushed byte or not.
+    for (size_t nKeep : {0u, 3u, 8u, 13u, 16u, 21u, 29u})
+    {
+        BitWriter direct, rewound;
+        direct.WriteBits(0xB5A3F1, 24);
+        direct.WriteBits(0x6, 5);
+        direct.Rewind(nKeep);
+        rewound.WriteBits(0xB5A3F1, 24);
+        rewound.WriteBits(0x6, 5);
+        rewound.WriteBits(0x3FF, 10);
+        rewound.Rewind(nKeep);
+        ASSERT_EQ(rewound.BitCount(), nKeep);
+        direct.WriteBits(0x2A, 7);
+        rewound.WriteBits(0x2A, 7);
+        EXPECT_EQ(BitString(rewound), BitString(direct)) << nKeep;
+    }
+}
+
 TEST(H264BitWriter, NalUnitsEscapeEveryStartCodePrefix)
 {
     const struct
@@ -989,6 +1010,32 @@ TEST_F(H264Stream, PFramesOfTheMovingPatternAreFarSmallerThanIdrFrames)
     for (int i = 1; i < 25; ++i)
         cbLargestP = std::max(cbLargestP, EncodeFrame(i).bytes.size());
     EXPECT_LT(cbLargestP * 3, cbIdr);
+}
+
+TEST(H264Encoder, NoMacroblockTakesMoreThanItsBitLimit)
+{
+    // Noise with every channel fully on or off at the finest quantiser
+    // codes larger than the samples themselves: such macroblocks must go
+    // as I_PCM, so a slice holds at most 3200 bits a macroblock.
+    EncoderSettings settings;
+    settings.nWidth = 96;
+    settings.nHeight = 64;
+    settings.nQp = 12;
+    std::unique_ptr<Encoder> encoder;
+    ASSERT_EQ(Encoder::Create(settings, encoder), Status::Ok);
+    std::vector<uint8_t> bits(96 * 64 * 4);
+    std::mt19937 random(11);
+    for (int i = 0; i < 3; ++i)
+    {
+        for (uint8_t& b : bits)
+            b = (random() & 1) != 0 ? 255 : 0;
+        EncodedFrame frame;
+        ASSERT_EQ(encoder->Encode(BgrxImage{bits.data(), bits.size(), 96 * 4, true}, false, frame), Status::Ok);
+        const std::vector<NalUnit> units = SplitNalUnits(frame.bytes);
+        ASSERT_FALSE(units.empty());
+        const size_t kSliceHeaderBytes = 16;
+        EXPECT_LE(units.back().rbsp.size(), 24 * 3200 / 8 + kSliceHeaderBytes) << i;
+    }
 }
 
 TEST(H264Encoder, SameInputGivesTheSameStream)

@@ -1,17 +1,21 @@
 // The encoder's quality check, built natively. Three modes:
 //
-//   encode <stream.h264> <reference.yuv> [frames [width height]]
+//   encode <stream.h264> <reference.yuv> [options]
 //       encodes the generator's default stream (its test pattern, 640x360
-//       at 25 frames a second, 250 frames unless told) and writes the
-//       pictures it was given, converted to 4:2:0 with the encoder's own
-//       matrix, as the reference; prints the median encoding time.
-//   reference <reference.yuv> [frames [width height]]
+//       at 25 frames a second, 250 frames) and writes the pictures it was
+//       given, converted to 4:2:0 (I420) with the encoder's own matrix, as
+//       the reference; prints the median encoding time.
+//   reference <reference.yuv> [options]
 //       writes only the reference, for a stream encoded elsewhere (the
 //       filter's output in a running graph).
-//   measure <stream.h264> <decoded.yuv> <reference.yuv> <width> <height> <fps>
-//       compares a decoder's output with the reference frame by frame and
-//       prints the luma PSNR (average and worst) and the bit rate; fails
-//       when a goal below is missed or the frame counts differ.
+//   measure <stream.h264> <decoded.yuv> <reference.yuv> [options]
+//       compares a decoder's output (I420) with the reference frame by
+//       frame, prints the luma PSNR (average and worst) and the bit rate,
+//       and fails when a goal is missed or the frame counts differ.
+//
+// Options: --frames N, --size WxH, --fps N, --qp N, --noise (noise in
+// every other block of the pattern), and the goals --min-average dB,
+// --min-worst dB, --max-kbps N.
 #include "ColourConvert.h"
 #include "H264Encoder.h"
 #include "TestPattern.h"
@@ -22,20 +26,64 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
 namespace
 {
 
-constexpr int kDefaultWidth = 640;
-constexpr int kDefaultHeight = 360;
-constexpr int kFramesPerSecond = 25;
-constexpr int kDefaultFrames = 250;
+struct Options
+{
+    int nFrames = 250;
+    int nWidth = 640;
+    int nHeight = 360;
+    int nFramesPerSecond = 25;
+    int nQp = h264::EncoderSettings().nQp;
+    bool bNoise = false;
+    double dMinAveragePsnr = 40.0;
+    double dMinWorstPsnr = 36.0;
+    double dMaxKbitPerSecond = 2000.0;
+};
 
-constexpr double kMinAveragePsnr = 40.0;
-constexpr double kMinWorstPsnr = 36.0;
-constexpr double kMaxKbitPerSecond = 2000.0;
+// Reads the options from argv[nFirst] on; false on anything unknown or out
+// of range.
+bool ReadOptions(int argc, char** argv, int nFirst, Options& options)
+{
+    for (int i = nFirst; i < argc; ++i)
+    {
+        const std::string name = argv[i];
+        if (name == "--noise")
+        {
+            options.bNoise = true;
+            continue;
+        }
+        if (i + 1 >= argc)
+            return false;
+        const char* pszValue = argv[++i];
+        if (name == "--frames")
+            options.nFrames = std::atoi(pszValue);
+        else if (name == "--size")
+        {
+            if (std::sscanf(pszValue, "%dx%d", &options.nWidth, &options.nHeight) != 2)
+                return false;
+        }
+        else if (name == "--fps")
+            options.nFramesPerSecond = std::atoi(pszValue);
+        else if (name == "--qp")
+            options.nQp = std::atoi(pszValue);
+        else if (name == "--min-average")
+            options.dMinAveragePsnr = std::atof(pszValue);
+        else if (name == "--min-worst")
+            options.dMinWorstPsnr = std::atof(pszValue);
+        else if (name == "--max-kbps")
+            options.dMaxKbitPerSecond = std::atof(pszValue);
+        else
+            return false;
+    }
+    return options.nFrames > 0 && options.nWidth > 0 && options.nHeight > 0 && options.nWidth % 2 == 0 &&
+           options.nHeight % 2 == 0 && options.nFramesPerSecond > 0;
+}
 
 size_t I420Size(int nWidth, int nHeight)
 {
@@ -48,46 +96,58 @@ bool WriteAll(std::ofstream& out, const std::vector<uint8_t>& bytes)
     return static_cast<bool>(out);
 }
 
-struct Size
-{
-    int nWidth;
-    int nHeight;
-};
-
-// The generator's pictures, and the same converted to 4:2:0 (I420).
-class PatternFrames
+// The pictures to encode (the generator's, or noise), and the same
+// converted to 4:2:0.
+class SourceFrames
 {
 public:
-    explicit PatternFrames(Size size)
-        : m_size(size), m_bgrx(static_cast<size_t>(size.nWidth) * size.nHeight * 4),
-          m_yuv(I420Size(size.nWidth, size.nHeight)),
-          m_target{m_yuv.data(), size.nWidth, m_yuv.data() + size.nWidth * size.nHeight,
-                   m_yuv.data() + size.nWidth * size.nHeight * 5 / 4, size.nWidth / 2},
-          m_image{m_bgrx.data(), m_bgrx.size(), size.nWidth * 4, true}
+    explicit SourceFrames(const Options& options)
+        : m_options(options), m_bgrx(static_cast<size_t>(options.nWidth) * options.nHeight * 4),
+          m_yuv(I420Size(options.nWidth, options.nHeight)),
+          m_target{m_yuv.data(), options.nWidth, m_yuv.data() + options.nWidth * options.nHeight,
+                   m_yuv.data() + options.nWidth * options.nHeight * 5 / 4, options.nWidth / 2},
+          m_image{m_bgrx.data(), m_bgrx.size(), options.nWidth * 4, true}
     {
     }
 
     void Draw(int nFrame)
     {
-        DrawTestPattern(m_bgrx.data(), m_size.nWidth, m_size.nHeight, nFrame, kFramesPerSecond);
-        h264::ConvertBgrxToYuv420(m_image, m_size.nWidth, m_size.nHeight, m_target);
+        DrawTestPattern(m_bgrx.data(), m_options.nWidth, m_options.nHeight, nFrame, m_options.nFramesPerSecond);
+        if (m_options.bNoise)
+            AddNoise(nFrame);
+        h264::ConvertBgrxToYuv420(m_image, m_options.nWidth, m_options.nHeight, m_target);
     }
     const h264::BgrxImage& Image() const { return m_image; }
     const std::vector<uint8_t>& Yuv() const { return m_yuv; }
 
 private:
-    Size m_size;
+    // Every other 16x16 block, as on a chessboard, becomes noise with each
+    // channel fully on or off: the most a block can hold.
+    void AddNoise(int nFrame)
+    {
+        std::mt19937 random(static_cast<unsigned>(nFrame));
+        const size_t cbRow = static_cast<size_t>(m_options.nWidth) * 4;
+        for (size_t i = 0; i < m_bgrx.size(); ++i)
+        {
+            const size_t x = i % cbRow / 4 / 16, y = i / cbRow / 16;
+            const uint8_t b = (random() & 1) != 0 ? 255 : 0;
+            if ((x + y) % 2 == 0)
+                m_bgrx[i] = b;
+        }
+    }
+
+    const Options& m_options;
     std::vector<uint8_t> m_bgrx;
     std::vector<uint8_t> m_yuv;
     h264::YuvTarget m_target;
     h264::BgrxImage m_image;
 };
 
-int WriteReference(const char* pszReference, int nFrames, Size size)
+int WriteReference(const char* pszReference, const Options& options)
 {
     std::ofstream reference(pszReference, std::ios::binary);
-    PatternFrames frames(size);
-    for (int i = 0; i < nFrames && reference; ++i)
+    SourceFrames frames(options);
+    for (int i = 0; i < options.nFrames && reference; ++i)
     {
         frames.Draw(i);
         WriteAll(reference, frames.Yuv());
@@ -100,12 +160,13 @@ int WriteReference(const char* pszReference, int nFrames, Size size)
     return 0;
 }
 
-int Encode(const char* pszStream, const char* pszReference, int nFrames, Size size)
+int Encode(const char* pszStream, const char* pszReference, const Options& options)
 {
     h264::EncoderSettings settings;
-    settings.nWidth = size.nWidth;
-    settings.nHeight = size.nHeight;
-    settings.nFramesPerSecond = kFramesPerSecond;
+    settings.nWidth = options.nWidth;
+    settings.nHeight = options.nHeight;
+    settings.nFramesPerSecond = options.nFramesPerSecond;
+    settings.nQp = options.nQp;
     std::unique_ptr<h264::Encoder> encoder;
     const h264::Status created = h264::Encoder::Create(settings, encoder);
     if (created != h264::Status::Ok)
@@ -121,11 +182,11 @@ int Encode(const char* pszStream, const char* pszReference, int nFrames, Size si
         return 1;
     }
 
-    PatternFrames frames(size);
+    SourceFrames frames(options);
     std::vector<double> milliseconds;
     h264::EncodedFrame frame;
     int nKeyFrames = 0;
-    for (int i = 0; i < nFrames; ++i)
+    for (int i = 0; i < options.nFrames; ++i)
     {
         frames.Draw(i);
         const auto start = std::chrono::steady_clock::now();
@@ -145,8 +206,9 @@ int Encode(const char* pszStream, const char* pszReference, int nFrames, Size si
         }
     }
     std::sort(milliseconds.begin(), milliseconds.end());
-    std::printf("encoded %d frames of %dx%d (%d key frames), median %.2f ms a frame (native)\n", nFrames,
-                size.nWidth, size.nHeight, nKeyFrames, milliseconds[milliseconds.size() / 2]);
+    std::printf("encoded %d %s frames of %dx%d at QP %d (%d key frames), median %.2f ms a frame (native)\n",
+                options.nFrames, options.bNoise ? "noise" : "pattern", options.nWidth, options.nHeight, options.nQp,
+                nKeyFrames, milliseconds[milliseconds.size() / 2]);
     return 0;
 }
 
@@ -170,16 +232,16 @@ double LumaPsnr(const uint8_t* pA, const uint8_t* pB, size_t cSamples)
     return 10.0 * std::log10(255.0 * 255.0 / dMse);
 }
 
-int Measure(const char* pszStream, const char* pszDecoded, const char* pszReference, int nWidth, int nHeight,
-            int nFps)
+int Measure(const char* pszStream, const char* pszDecoded, const char* pszReference, const Options& options)
 {
     const std::vector<uint8_t> stream = ReadFile(pszStream);
     const std::vector<uint8_t> decoded = ReadFile(pszDecoded);
     const std::vector<uint8_t> reference = ReadFile(pszReference);
-    const size_t cbFrame = I420Size(nWidth, nHeight);
+    const size_t cbFrame = I420Size(options.nWidth, options.nHeight);
     if (stream.empty() || reference.empty() || reference.size() % cbFrame != 0)
     {
-        std::printf("FAIL: no stream, or the reference is not whole %dx%d frames\n", nWidth, nHeight);
+        std::printf("FAIL: no stream, or the reference is not whole %dx%d frames\n", options.nWidth,
+                    options.nHeight);
         return 1;
     }
     const size_t cFrames = reference.size() / cbFrame;
@@ -193,8 +255,8 @@ int Measure(const char* pszStream, const char* pszDecoded, const char* pszRefere
     size_t nWorst = 0;
     for (size_t i = 0; i < cFrames; ++i)
     {
-        const double dPsnr =
-            LumaPsnr(decoded.data() + i * cbFrame, reference.data() + i * cbFrame, static_cast<size_t>(nWidth) * nHeight);
+        const double dPsnr = LumaPsnr(decoded.data() + i * cbFrame, reference.data() + i * cbFrame,
+                                      static_cast<size_t>(options.nWidth) * options.nHeight);
         dSum += dPsnr;
         if (dPsnr < dWorst)
         {
@@ -203,24 +265,24 @@ int Measure(const char* pszStream, const char* pszDecoded, const char* pszRefere
         }
     }
     const double dAverage = dSum / static_cast<double>(cFrames);
-    const double dSeconds = static_cast<double>(cFrames) / nFps;
+    const double dSeconds = static_cast<double>(cFrames) / options.nFramesPerSecond;
     const double dKbps = static_cast<double>(stream.size()) * 8.0 / dSeconds / 1000.0;
     std::printf("frames %zu, luma PSNR average %.2f dB, worst %.2f dB (frame %zu), %.0f kbit/s (%zu bytes)\n",
                 cFrames, dAverage, dWorst, nWorst, dKbps, stream.size());
     bool bOk = true;
-    if (dAverage < kMinAveragePsnr)
+    if (dAverage < options.dMinAveragePsnr)
     {
-        std::printf("FAIL: average PSNR below %.1f dB\n", kMinAveragePsnr);
+        std::printf("FAIL: average PSNR below %.1f dB\n", options.dMinAveragePsnr);
         bOk = false;
     }
-    if (dWorst < kMinWorstPsnr)
+    if (dWorst < options.dMinWorstPsnr)
     {
-        std::printf("FAIL: worst PSNR below %.1f dB\n", kMinWorstPsnr);
+        std::printf("FAIL: worst PSNR below %.1f dB\n", options.dMinWorstPsnr);
         bOk = false;
     }
-    if (dKbps > kMaxKbitPerSecond)
+    if (dKbps > options.dMaxKbitPerSecond)
     {
-        std::printf("FAIL: bit rate above %.0f kbit/s\n", kMaxKbitPerSecond);
+        std::printf("FAIL: bit rate above %.0f kbit/s\n", options.dMaxKbitPerSecond);
         bOk = false;
     }
     return bOk ? 0 : 1;
@@ -228,25 +290,12 @@ int Measure(const char* pszStream, const char* pszDecoded, const char* pszRefere
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: h264_quality encode <stream.h264> <reference.yuv> [frames [width height]]\n"
-                         "       h264_quality reference <reference.yuv> [frames [width height]]\n"
-                         "       h264_quality measure <stream.h264> <decoded.yuv> <reference.yuv> <width> <height> "
-                         "<fps>\n");
+    std::fprintf(stderr, "usage: h264_quality encode <stream.h264> <reference.yuv> [options]\n"
+                         "       h264_quality reference <reference.yuv> [options]\n"
+                         "       h264_quality measure <stream.h264> <decoded.yuv> <reference.yuv> [options]\n"
+                         "options: --frames N --size WxH --fps N --qp N --noise\n"
+                         "         --min-average dB --min-worst dB --max-kbps N\n");
     return 2;
-}
-
-// Optional [frames [width height]] from argv[nFirst] on: false when they
-// are not whole positive numbers, or the size is odd.
-bool ReadFramesAndSize(int argc, char** argv, int nFirst, int& nFrames, Size& size)
-{
-    nFrames = kDefaultFrames;
-    size = {kDefaultWidth, kDefaultHeight};
-    if (argc > nFirst)
-        nFrames = std::atoi(argv[nFirst]);
-    if (argc > nFirst + 1)
-        size = {std::atoi(argv[nFirst + 1]), argc > nFirst + 2 ? std::atoi(argv[nFirst + 2]) : 0};
-    return argc <= nFirst + 3 && argc != nFirst + 2 && nFrames > 0 && size.nWidth > 0 && size.nHeight > 0 &&
-           size.nWidth % 2 == 0 && size.nHeight % 2 == 0;
 }
 
 } // namespace
@@ -254,18 +303,12 @@ bool ReadFramesAndSize(int argc, char** argv, int nFirst, int& nFrames, Size& si
 int main(int argc, char** argv)
 {
     const std::string mode = argc > 1 ? argv[1] : "";
-    int nFrames = 0;
-    Size size = {};
-    if (mode == "encode" && argc >= 4 && ReadFramesAndSize(argc, argv, 4, nFrames, size))
-        return Encode(argv[2], argv[3], nFrames, size);
-    if (mode == "reference" && argc >= 3 && ReadFramesAndSize(argc, argv, 3, nFrames, size))
-        return WriteReference(argv[2], nFrames, size);
-    if (mode == "measure" && argc == 8)
-    {
-        const int nWidth = std::atoi(argv[5]), nHeight = std::atoi(argv[6]), nFps = std::atoi(argv[7]);
-        if (nWidth <= 0 || nHeight <= 0 || nWidth % 2 != 0 || nHeight % 2 != 0 || nFps <= 0)
-            return Usage();
-        return Measure(argv[2], argv[3], argv[4], nWidth, nHeight, nFps);
-    }
+    Options options;
+    if (mode == "encode" && argc >= 4 && ReadOptions(argc, argv, 4, options))
+        return Encode(argv[2], argv[3], options);
+    if (mode == "reference" && argc >= 3 && ReadOptions(argc, argv, 3, options))
+        return WriteReference(argv[2], options);
+    if (mode == "measure" && argc >= 5 && ReadOptions(argc, argv, 5, options))
+        return Measure(argv[2], argv[3], argv[4], options);
     return Usage();
 }

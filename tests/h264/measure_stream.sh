@@ -4,15 +4,16 @@
 # luma PSNR per frame, its average and worst, and the bit rate. Fails when
 # the decoder reports anything at all, or a quality goal is missed.
 #
-#   measure_stream.sh <h264_quality> <stream.h264> <reference.yuv> [width height fps]
+#   measure_stream.sh <h264_quality> <stream.h264> <reference.yuv> [options]
+#
+# The options go to `h264_quality measure`: --size WxH and --fps N when the
+# stream is not 640x360 at 25 frames a second, and the goals.
 set -euo pipefail
 
 QUALITY=$1
 STREAM=$2
 REFERENCE=$3
-WIDTH=${4:-640}
-HEIGHT=${5:-360}
-FPS=${6:-25}
+shift 3
 
 command -v ffmpeg >/dev/null || { echo "FAIL: ffmpeg is not installed" >&2; exit 1; }
 
@@ -31,4 +32,4 @@ if [ -s "$LOG" ]; then
     cat "$LOG"
     exit 1
 fi
-"$QUALITY" measure "$STREAM" "$DECODED" "$REFERENCE" "$WIDTH" "$HEIGHT" "$FPS"
+"$QUALITY" measure "$STREAM" "$DECODED" "$REFERENCE" "$@"

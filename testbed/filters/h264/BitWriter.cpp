@@ -42,6 +42,25 @@ void BitWriter::WriteTrailingBits()
         WriteBits(0, 1);
 }
 
+void BitWriter::Rewind(size_t nBitCount)
+{
+    if (nBitCount >= BitCount())
+        return;
+    const size_t nWholeBytes = nBitCount / 8;
+    const int nRest = static_cast<int>(nBitCount % 8);
+    if (nWholeBytes < m_bytes.size())
+    {
+        // The bits to keep past the last whole byte went out in the next one.
+        m_uPending = nRest == 0 ? 0 : static_cast<uint32_t>(m_bytes[nWholeBytes] >> (8 - nRest));
+        m_bytes.resize(nWholeBytes);
+    }
+    else
+    {
+        m_uPending >>= m_nPending - nRest;
+    }
+    m_nPending = nRest;
+}
+
 void BitWriter::Clear()
 {
     m_bytes.clear();

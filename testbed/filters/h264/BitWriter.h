@@ -22,6 +22,9 @@ public:
     // rbsp_trailing_bits: a one, then zeros to the byte boundary.
     void WriteTrailingBits();
 
+    // Drops what was written after the first nBitCount bits.
+    void Rewind(size_t nBitCount);
+
     size_t BitCount() const { return m_bytes.size() * 8 + static_cast<size_t>(m_nPending); }
     bool IsByteAligned() const { return m_nPending == 0; }
     // The whole bytes written so far; call after WriteTrailingBits.

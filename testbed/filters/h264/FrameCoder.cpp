@@ -17,6 +17,12 @@ namespace
 // mb_type of an intra macroblock in a P slice counts on from the five
 // inter types.
 constexpr int kIntraMbTypeOffsetInP = 5;
+constexpr int kMbTypeIPcm = 25;
+// The most bits a macroblock may take: 128 more than its raw samples
+// (4:2:0, 8 bits). Beyond that the samples go as they are, as I_PCM.
+constexpr size_t kMaxMbBits = 128 + 384 * 8;
+// TotalCoeff that an I_PCM macroblock's blocks count as for their neighbours.
+constexpr uint8_t kPcmTotalCoeff = 16;
 // Whole-sample steps of the small diamond search around the best start.
 constexpr int kDiamondSteps = 8;
 // The longest vector, in whole samples, each way: well within what every
@@ -152,7 +158,9 @@ void FrameCoder::CodeIntraMb(const Picture& source, Picture& recon, const MbPosi
     MbState& state = m_mbs[mb.nIndex];
     state.bIntra = true;
     state.mv = MotionVector{};
+    const MbStart start = {writer.BitCount(), m_nSkipRun};
     WriteIntraMb(writer, mb, bInPSlice, nLumaMode, chroma, levels);
+    LimitMbSize(writer, start, bInPSlice, source, mb, recon);
 }
 
 void FrameCoder::CodeInterMb(const Picture& source, const Picture& ref, Picture& recon, const MbPosition& mb,
@@ -206,7 +214,39 @@ void FrameCoder::CodeInterMb(const Picture& source, const Picture& ref, Picture&
     }
     state.bIntra = false;
     state.mv = mv;
+    const MbStart start = {writer.BitCount(), m_nSkipRun};
     WriteInterMb(writer, mb, MotionVector{mv.x - mvp.x, mv.y - mvp.y}, levels);
+    LimitMbSize(writer, start, true, source, mb, recon);
+}
+
+void FrameCoder::LimitMbSize(BitWriter& writer, const MbStart& start, bool bInPSlice, const Picture& source,
+                             const MbPosition& mb, Picture& recon)
+{
+    if (writer.BitCount() - start.nBitCount <= kMaxMbBits)
+        return;
+    writer.Rewind(start.nBitCount);
+    if (bInPSlice)
+        writer.WriteUe(static_cast<uint32_t>(start.nSkipRun));
+    writer.WriteUe(static_cast<uint32_t>(kMbTypeIPcm + (bInPSlice ? kIntraMbTypeOffsetInP : 0)));
+    while (!writer.IsByteAligned())
+        writer.WriteBits(0, 1); // pcm_alignment_zero_bit
+    const auto writeSamples = [&](const Plane& plane, Plane& out, int nSize) {
+        const int x0 = mb.nMbX * nSize, y0 = mb.nMbY * nSize;
+        for (int y = y0; y < y0 + nSize; ++y)
+        {
+            for (int x = x0; x < x0 + nSize; ++x)
+                writer.WriteBits(plane.Row(y)[x], 8);
+            std::memcpy(out.Row(y) + x0, plane.Row(y) + x0, static_cast<size_t>(nSize));
+        }
+    };
+    writeSamples(source.y, recon.y, 16);
+    writeSamples(source.cb, recon.cb, 8);
+    writeSamples(source.cr, recon.cr, 8);
+    MbState& state = m_mbs[mb.nIndex];
+    state.bIntra = true;
+    state.mv = MotionVector{};
+    std::memset(state.nzLuma, kPcmTotalCoeff, sizeof(state.nzLuma));
+    std::memset(state.nzChroma, kPcmTotalCoeff, sizeof(state.nzChroma));
 }
 
 int FrameCoder::ChooseLumaMode(const Plane& source, const IntraEdges& edges, int x, int y, uint8_t pred[256],

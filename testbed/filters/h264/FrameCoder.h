@@ -7,6 +7,7 @@
 #include "Motion.h"
 #include "Picture.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -52,6 +53,13 @@ private:
         int nCbpChroma;              // 0, 1 (DC only) or 2
     };
 
+    // Where a macroblock's bits began, and the skip run written before them.
+    struct MbStart
+    {
+        size_t nBitCount;
+        int nSkipRun;
+    };
+
     struct MbPosition
     {
         int nIndex;
@@ -83,6 +91,10 @@ private:
     void CodeInterResidual(const Picture& source, const Picture& ref, MotionVector mv, const MbPosition& mb,
                            MbLevels& levels, Picture& recon) const;
 
+    // Writes the macroblock again as I_PCM when it took more bits than a
+    // macroblock may.
+    void LimitMbSize(BitWriter& writer, const MbStart& start, bool bInPSlice, const Picture& source,
+                     const MbPosition& mb, Picture& recon);
     void WriteIntraMb(BitWriter& writer, const MbPosition& mb, bool bInPSlice, int nLumaMode, ChromaMode chroma,
                       const MbLevels& levels);
     void WriteInterMb(BitWriter& writer, const MbPosition& mb, MotionVector mvd, const MbLevels& levels);
