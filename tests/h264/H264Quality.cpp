@@ -4,14 +4,17 @@
 //       encodes the generator's default stream (its test pattern, 640x360
 //       at 25 frames a second, 250 frames) and writes the pictures it was
 //       given, converted to 4:2:0 (I420) with the encoder's own matrix, as
-//       the reference; prints the median encoding time.
+//       the reference, and the encoder's own reconstruction beside it
+//       (<stream>.recon.yuv); prints the median encoding time.
 //   reference <reference.yuv> [options]
 //       writes only the reference, for a stream encoded elsewhere (the
 //       filter's output in a running graph).
 //   measure <stream.h264> <decoded.yuv> <reference.yuv> [options]
 //       compares a decoder's output (I420) with the reference frame by
 //       frame, prints the luma PSNR (average and worst) and the bit rate,
-//       and fails when a goal is missed or the frame counts differ.
+//       and fails when a goal is missed or the frame counts differ. With
+//       --exact <recon.yuv> the decoder's output must also be the encoder's
+//       reconstruction byte for byte: encoder and decoder agree.
 //
 // Options: --frames N, --size WxH, --fps N, --qp N, --noise (noise in
 // every other block of the pattern), and the goals --min-average dB,
@@ -44,6 +47,7 @@ struct Options
     double dMinAveragePsnr = 40.0;
     double dMinWorstPsnr = 36.0;
     double dMaxKbitPerSecond = 2000.0;
+    std::string exactPath;
 };
 
 // Reads the options from argv[nFirst] on; false on anything unknown or out
@@ -78,6 +82,8 @@ bool ReadOptions(int argc, char** argv, int nFirst, Options& options)
             options.dMinWorstPsnr = std::atof(pszValue);
         else if (name == "--max-kbps")
             options.dMaxKbitPerSecond = std::atof(pszValue);
+        else if (name == "--exact")
+            options.exactPath = pszValue;
         else
             return false;
     }
@@ -174,15 +180,21 @@ int Encode(const char* pszStream, const char* pszReference, const Options& optio
         std::fprintf(stderr, "encoder: %s\n", h264::StatusText(created));
         return 1;
     }
+    const std::string reconPath = std::string(pszStream).substr(0, std::string(pszStream).rfind('.')) + ".recon.yuv";
     std::ofstream stream(pszStream, std::ios::binary);
     std::ofstream reference(pszReference, std::ios::binary);
-    if (!stream || !reference)
+    std::ofstream recon(reconPath, std::ios::binary);
+    if (!stream || !reference || !recon)
     {
-        std::fprintf(stderr, "cannot write %s or %s\n", pszStream, pszReference);
+        std::fprintf(stderr, "cannot write %s, %s or %s\n", pszStream, pszReference, reconPath.c_str());
         return 1;
     }
 
     SourceFrames frames(options);
+    std::vector<uint8_t> reconstruction(I420Size(options.nWidth, options.nHeight));
+    const int nLumaSize = options.nWidth * options.nHeight;
+    const h264::YuvTarget reconTarget = {reconstruction.data(), options.nWidth, reconstruction.data() + nLumaSize,
+                                         reconstruction.data() + nLumaSize * 5 / 4, options.nWidth / 2};
     std::vector<double> milliseconds;
     h264::EncodedFrame frame;
     int nKeyFrames = 0;
@@ -199,7 +211,8 @@ int Encode(const char* pszStream, const char* pszReference, const Options& optio
         }
         milliseconds.push_back(std::chrono::duration<double, std::milli>(stop - start).count());
         nKeyFrames += frame.bKeyFrame ? 1 : 0;
-        if (!WriteAll(stream, frame.bytes) || !WriteAll(reference, frames.Yuv()))
+        if (!encoder->CopyReconstruction(reconTarget) || !WriteAll(stream, frame.bytes) ||
+            !WriteAll(reference, frames.Yuv()) || !WriteAll(recon, reconstruction))
         {
             std::fprintf(stderr, "cannot write frame %d\n", i);
             return 1;
@@ -270,6 +283,12 @@ int Measure(const char* pszStream, const char* pszDecoded, const char* pszRefere
     std::printf("frames %zu, luma PSNR average %.2f dB, worst %.2f dB (frame %zu), %.0f kbit/s (%zu bytes)\n",
                 cFrames, dAverage, dWorst, nWorst, dKbps, stream.size());
     bool bOk = true;
+    if (!options.exactPath.empty() && ReadFile(options.exactPath.c_str()) != decoded)
+    {
+        std::printf("FAIL: the decoded pictures are not the encoder's reconstruction %s\n",
+                    options.exactPath.c_str());
+        bOk = false;
+    }
     if (dAverage < options.dMinAveragePsnr)
     {
         std::printf("FAIL: average PSNR below %.1f dB\n", options.dMinAveragePsnr);
@@ -294,7 +313,7 @@ int Usage()
                          "       h264_quality reference <reference.yuv> [options]\n"
                          "       h264_quality measure <stream.h264> <decoded.yuv> <reference.yuv> [options]\n"
                          "options: --frames N --size WxH --fps N --qp N --noise\n"
-                         "         --min-average dB --min-worst dB --max-kbps N\n");
+                         "         --min-average dB --min-worst dB --max-kbps N --exact recon.yuv\n");
     return 2;
 }
 

@@ -139,7 +139,12 @@ constexpr const char* kRunBeforeBits[8][15] = {
      "0000 0000 1", "0000 0000 01", "0000 0000 001"},
 };
 
-// codeNum to coded_block_pattern of an inter macroblock, 4:2:0.
+// codeNum to coded_block_pattern of an Intra_4x4 and an inter macroblock,
+// 4:2:0.
+constexpr uint8_t kIntraCbpOfCodeNum[48] = {
+    47, 31, 15, 0,  23, 27, 29, 30, 7,  11, 13, 14, 39, 43, 45, 46, 16, 3,  5,  10, 12, 19, 21, 26,
+    28, 35, 37, 42, 44, 1,  2,  4,  8,  17, 18, 20, 24, 6,  9,  22, 25, 32, 33, 34, 36, 40, 38, 41,
+};
 constexpr uint8_t kInterCbpOfCodeNum[48] = {
     0,  16, 1,  2,  4,  8,  32, 3,  5,  10, 12, 15, 47, 7,  11, 13, 14, 6,  9,  31, 35, 37, 42, 44,
     33, 34, 36, 40, 39, 43, 45, 46, 17, 18, 20, 24, 19, 21, 26, 28, 23, 27, 29, 30, 22, 25, 38, 41,
@@ -174,6 +179,16 @@ constexpr auto kChromaDcCoeffToken = ParseRows(kChromaDcCoeffTokenBits);
 constexpr auto kTotalZeros = ParseRows(kTotalZerosBits);
 constexpr auto kChromaDcTotalZeros = ParseRows(kChromaDcTotalZerosBits);
 constexpr auto kRunBefore = ParseRows(kRunBeforeBits);
+
+int CodeNumIn(const uint8_t (&table)[48], int nCodedBlockPattern)
+{
+    for (int i = 0; i < 48; ++i)
+    {
+        if (table[i] == nCodedBlockPattern)
+            return i;
+    }
+    return -1;
+}
 
 } // namespace
 
@@ -229,17 +244,22 @@ int CoeffTokenTableFor(int nC)
 
 int InterCbpCodeNum(int nCodedBlockPattern)
 {
-    for (int i = 0; i < 48; ++i)
-    {
-        if (kInterCbpOfCodeNum[i] == nCodedBlockPattern)
-            return i;
-    }
-    return -1;
+    return CodeNumIn(kInterCbpOfCodeNum, nCodedBlockPattern);
+}
+
+int IntraCbpCodeNum(int nCodedBlockPattern)
+{
+    return CodeNumIn(kIntraCbpOfCodeNum, nCodedBlockPattern);
 }
 
 int InterCbpOfCodeNum(int nCodeNum)
 {
     return nCodeNum < 0 || nCodeNum >= 48 ? -1 : kInterCbpOfCodeNum[nCodeNum];
+}
+
+int IntraCbpOfCodeNum(int nCodeNum)
+{
+    return nCodeNum < 0 || nCodeNum >= 48 ? -1 : kIntraCbpOfCodeNum[nCodeNum];
 }
 
 int ChromaQp(int nQpi)

@@ -48,10 +48,13 @@ Vlc RunBeforeVlc(int nZerosLeft, int nRunBefore);
 // Which table coeff_token uses for nC >= 0.
 int CoeffTokenTableFor(int nC);
 
-// coded_block_pattern of an inter macroblock (4:2:0) as its codeNum of me(v).
+// coded_block_pattern (4:2:0) as its codeNum of me(v), for an inter and an
+// Intra_4x4 macroblock.
 int InterCbpCodeNum(int nCodedBlockPattern);
-// The inverse, for tests: cbp of codeNum 0 to 47.
+int IntraCbpCodeNum(int nCodedBlockPattern);
+// The inverses, for tests: cbp of codeNum 0 to 47.
 int InterCbpOfCodeNum(int nCodeNum);
+int IntraCbpOfCodeNum(int nCodeNum);
 
 // Zig-zag scan of a 4x4 frame block: scan index to raster index (row * 4 + column).
 extern const uint8_t kZigZag4x4[16];

@@ -38,6 +38,9 @@ constexpr int kCoarseReach = 28;
 constexpr int kSkipTrialSad = 8 * 256;
 // What an intra macroblock costs more than an inter one, in bits.
 constexpr int kIntraPenaltyBits = 24;
+// What an Intra_4x4 mode costs when it is the predicted one, and when not.
+constexpr int kPredictedModeBits = 1;
+constexpr int kOtherModeBits = 4;
 
 uint8_t Clip(int nValue)
 {
@@ -51,6 +54,12 @@ int RasterOfBlkIdx(int nBlkIdx)
     const int bx = ((nBlkIdx >> 2) & 1) * 2 + (nBlkIdx & 1);
     const int by = (nBlkIdx >> 3) * 2 + ((nBlkIdx >> 1) & 1);
     return by * 4 + bx;
+}
+
+int BlkIdxOfRaster(int nRaster)
+{
+    const int bx = nRaster & 3, by = nRaster >> 2;
+    return (by >> 1) * 8 + (bx >> 1) * 4 + (by & 1) * 2 + (bx & 1);
 }
 
 int Block8x8OfRaster(int nRaster)
@@ -148,18 +157,36 @@ void FrameCoder::CodeIntraMb(const Picture& source, Picture& recon, const MbPosi
     const int x0 = mb.nMbX * 16, y0 = mb.nMbY * 16;
     const IntraEdges edges = GatherEdges(recon.y, x0, y0, 16, mb.nMbY > 0, mb.nMbX > 0);
     uint8_t pred[256];
-    int nSad = 0;
-    const int nLumaMode = ChooseLumaMode(source.y, edges, x0, y0, pred, nSad);
+    int nSad16x16 = 0;
+    const int nLumaMode = ChooseLumaMode(source.y, edges, x0, y0, pred, nSad16x16);
     uint8_t predCb[64], predCr[64];
     const ChromaMode chroma = ChooseChromaMode(source, recon, mb, predCb, predCr);
     MbLevels levels;
-    CodeLuma(source.y, pred, true, mb, levels, recon.y);
     CodeChroma(source, predCb, predCr, true, mb, levels, recon);
+
+    // Both ways to code the luma, weighed by their bits and what they miss
+    // by. Each codes into the reconstruction, so the one chosen codes last.
+    MbLevels levels4x4 = levels;
+    levels4x4.bIntra4x4 = true;
+    CodeLumaIntra4x4(source.y, mb, levels4x4, recon.y);
+    const int64_t llCost4x4 = RateDistortion(source.y, recon.y, mb, levels4x4, nLumaMode, chroma);
+    levels.bIntra4x4 = false;
+    CodeLuma(source.y, pred, true, mb, levels, recon.y);
+    if (llCost4x4 < RateDistortion(source.y, recon.y, mb, levels, nLumaMode, chroma))
+    {
+        levels = levels4x4;
+        CodeLumaIntra4x4(source.y, mb, levels, recon.y);
+    }
     MbState& state = m_mbs[mb.nIndex];
     state.bIntra = true;
+    state.bIntra4x4 = levels.bIntra4x4;
+    std::memcpy(state.intra4x4Modes, levels.intra4x4Modes, sizeof(state.intra4x4Modes));
     state.mv = MotionVector{};
     const MbStart start = {writer.BitCount(), m_nSkipRun};
-    WriteIntraMb(writer, mb, bInPSlice, nLumaMode, chroma, levels);
+    if (levels.bIntra4x4)
+        WriteIntra4x4Mb(writer, mb, bInPSlice, chroma, levels);
+    else
+        WriteIntraMb(writer, mb, bInPSlice, nLumaMode, chroma, levels);
     LimitMbSize(writer, start, bInPSlice, source, mb, recon);
 }
 
@@ -175,6 +202,7 @@ void FrameCoder::CodeInterMb(const Picture& source, const Picture& ref, Picture&
 
     const auto markSkipped = [&](MotionVector mv) {
         state.bIntra = false;
+        state.bIntra4x4 = false;
         state.mv = mv;
         std::memset(state.nzLuma, 0, sizeof(state.nzLuma));
         std::memset(state.nzChroma, 0, sizeof(state.nzChroma));
@@ -213,6 +241,7 @@ void FrameCoder::CodeInterMb(const Picture& source, const Picture& ref, Picture&
         return;
     }
     state.bIntra = false;
+    state.bIntra4x4 = false;
     state.mv = mv;
     const MbStart start = {writer.BitCount(), m_nSkipRun};
     WriteInterMb(writer, mb, MotionVector{mv.x - mvp.x, mv.y - mvp.y}, levels);
@@ -244,6 +273,7 @@ void FrameCoder::LimitMbSize(BitWriter& writer, const MbStart& start, bool bInPS
     writeSamples(source.cr, recon.cr, 8);
     MbState& state = m_mbs[mb.nIndex];
     state.bIntra = true;
+    state.bIntra4x4 = false;
     state.mv = MotionVector{};
     std::memset(state.nzLuma, kPcmTotalCoeff, sizeof(state.nzLuma));
     std::memset(state.nzChroma, kPcmTotalCoeff, sizeof(state.nzChroma));
@@ -384,6 +414,100 @@ MotionNeighbours FrameCoder::Neighbours(const MbPosition& mb) const
     neighbours.c = at(mb.nMbX + 1, mb.nMbY - 1);
     neighbours.d = at(mb.nMbX - 1, mb.nMbY - 1);
     return neighbours;
+}
+
+int64_t FrameCoder::RateDistortion(const Plane& source, const Plane& recon, const MbPosition& mb,
+                                   const MbLevels& levels, int nLumaMode, ChromaMode chroma)
+{
+    const int x0 = mb.nMbX * 16, y0 = mb.nMbY * 16;
+    int64_t llSquares = 0;
+    for (int y = y0; y < y0 + 16; ++y)
+    {
+        for (int x = x0; x < x0 + 16; ++x)
+        {
+            const int d = source.Row(y)[x] - recon.Row(y)[x];
+            llSquares += d * d;
+        }
+    }
+    // The bits as the macroblock would go in an I slice; the skip run
+    // before it is the same either way.
+    BitWriter scratch;
+    if (levels.bIntra4x4)
+        WriteIntra4x4Mb(scratch, mb, false, chroma, levels);
+    else
+        WriteIntraMb(scratch, mb, false, nLumaMode, chroma, levels);
+    return llSquares + int64_t{m_nLambda} * m_nLambda * static_cast<int64_t>(scratch.BitCount());
+}
+
+bool FrameCoder::IsTopRightAvailable(const MbPosition& mb, int nRaster) const
+{
+    const int bx = nRaster & 3, by = nRaster >> 2;
+    if (by == 0)
+        return mb.nMbY > 0 && (bx < 3 || mb.nMbX + 1 < m_nMbWidth);
+    // The macroblock to the right comes later; inside this one, the block
+    // above and to the right may come later too.
+    return bx < 3 && BlkIdxOfRaster(nRaster - 3) < BlkIdxOfRaster(nRaster);
+}
+
+int FrameCoder::PredictedIntra4x4Mode(const MbPosition& mb, int nRaster, const uint8_t currentModes[16]) const
+{
+    const int bx = nRaster & 3, by = nRaster >> 2;
+    if ((bx == 0 && mb.nMbX == 0) || (by == 0 && mb.nMbY == 0))
+        return static_cast<int>(Intra4x4Mode::Dc);
+    // A neighbour that is not Intra_4x4 counts as DC.
+    const auto modeOf = [](const MbState& state, int nBlock) {
+        return state.bIntra4x4 ? state.intra4x4Modes[nBlock] : static_cast<int>(Intra4x4Mode::Dc);
+    };
+    const int nLeft = bx > 0 ? currentModes[nRaster - 1] : modeOf(m_mbs[mb.nIndex - 1], nRaster + 3);
+    const int nAbove = by > 0 ? currentModes[nRaster - 4] : modeOf(m_mbs[mb.nIndex - m_nMbWidth], nRaster + 12);
+    return nLeft < nAbove ? nLeft : nAbove;
+}
+
+int FrameCoder::CodeLumaIntra4x4(const Plane& source, const MbPosition& mb, MbLevels& levels, Plane& recon) const
+{
+    int nCost = 0;
+    levels.nCbpLuma = 0;
+    for (int nBlkIdx = 0; nBlkIdx < 16; ++nBlkIdx)
+    {
+        const int nRaster = RasterOfBlkIdx(nBlkIdx);
+        const int bx = nRaster & 3, by = nRaster >> 2;
+        const int x = mb.nMbX * 16 + bx * 4, y = mb.nMbY * 16 + by * 4;
+        const Edges4x4 edges = GatherEdges4x4(recon, x, y, by > 0 || mb.nMbY > 0, bx > 0 || mb.nMbX > 0,
+                                              IsTopRightAvailable(mb, nRaster));
+        const int nPredicted = PredictedIntra4x4Mode(mb, nRaster, levels.intra4x4Modes);
+        uint8_t pred[16], candidate[16];
+        int nBestCost = INT_MAX;
+        for (int m = 0; m < kIntra4x4Modes; ++m)
+        {
+            if (!PredictIntra4x4(edges, static_cast<Intra4x4Mode>(m), candidate))
+                continue;
+            const int nModeCost = SadBlock(source.Row(y) + x, source.Stride(), candidate, 4) +
+                                  m_nLambda * (m == nPredicted ? kPredictedModeBits : kOtherModeBits);
+            if (nModeCost < nBestCost)
+            {
+                nBestCost = nModeCost;
+                levels.intra4x4Modes[nRaster] = static_cast<uint8_t>(m);
+                std::memcpy(pred, candidate, sizeof(pred));
+            }
+        }
+        nCost += nBestCost;
+
+        int32_t coeffs[16];
+        Residual4x4(source.Row(y) + x, source.Stride(), pred, 4, coeffs);
+        ForwardTransform4x4(coeffs);
+        levels.nLumaNonZero[nRaster] = QuantiseBlock(coeffs, m_nQp, true, false, levels.luma[nRaster]);
+        uint8_t* pOut = recon.Row(y) + x;
+        if (levels.nLumaNonZero[nRaster] == 0)
+        {
+            CopyBlock(pred, 4, pOut, recon.Stride(), 4);
+            continue;
+        }
+        levels.nCbpLuma |= 1 << Block8x8OfRaster(nRaster);
+        DequantiseBlock(levels.luma[nRaster], m_nQp, false, 0, coeffs);
+        InverseTransform4x4(coeffs);
+        AddResidual(coeffs, pred, 4, pOut, recon.Stride());
+    }
+    return nCost;
 }
 
 void FrameCoder::CodeLuma(const Plane& source, const uint8_t pred[256], bool bIntra16x16, const MbPosition& mb,
@@ -534,15 +658,33 @@ void FrameCoder::WriteIntraMb(BitWriter& writer, const MbPosition& mb, bool bInP
     WriteChroma(writer, mb, levels);
 }
 
-void FrameCoder::WriteInterMb(BitWriter& writer, const MbPosition& mb, MotionVector mvd, const MbLevels& levels)
+void FrameCoder::WriteIntra4x4Mb(BitWriter& writer, const MbPosition& mb, bool bInPSlice, ChromaMode chroma,
+                                 const MbLevels& levels)
 {
-    writer.WriteUe(static_cast<uint32_t>(m_nSkipRun));
-    m_nSkipRun = 0;
-    writer.WriteUe(0); // P_L0_16x16
-    writer.WriteSe(mvd.x);
-    writer.WriteSe(mvd.y);
+    if (bInPSlice)
+    {
+        writer.WriteUe(static_cast<uint32_t>(m_nSkipRun));
+        m_nSkipRun = 0;
+    }
+    writer.WriteUe(bInPSlice ? kIntraMbTypeOffsetInP : 0); // I_NxN
+    for (int nBlkIdx = 0; nBlkIdx < 16; ++nBlkIdx)
+    {
+        const int nRaster = RasterOfBlkIdx(nBlkIdx);
+        const int nPredicted = PredictedIntra4x4Mode(mb, nRaster, levels.intra4x4Modes);
+        const int nMode = levels.intra4x4Modes[nRaster];
+        writer.WriteFlag(nMode == nPredicted); // prev_intra4x4_pred_mode_flag
+        if (nMode != nPredicted)
+            writer.WriteBits(static_cast<uint32_t>(nMode < nPredicted ? nMode : nMode - 1), 3);
+    }
+    writer.WriteUe(static_cast<uint32_t>(chroma));
+    WriteCodedBlocks(writer, mb, levels, IntraCbpCodeNum);
+}
+
+void FrameCoder::WriteCodedBlocks(BitWriter& writer, const MbPosition& mb, const MbLevels& levels,
+                                  int (*codeNumOf)(int))
+{
     const int nCbp = levels.nCbpLuma | levels.nCbpChroma << 4;
-    writer.WriteUe(static_cast<uint32_t>(InterCbpCodeNum(nCbp)));
+    writer.WriteUe(static_cast<uint32_t>(codeNumOf(nCbp)));
     if (nCbp != 0)
         writer.WriteSe(0); // mb_qp_delta
     for (int nBlkIdx = 0; nBlkIdx < 16; ++nBlkIdx)
@@ -551,6 +693,16 @@ void FrameCoder::WriteInterMb(BitWriter& writer, const MbPosition& mb, MotionVec
         WriteLumaBlock(writer, mb, nRaster, levels.luma[nRaster], 16, (levels.nCbpLuma >> (nBlkIdx >> 2) & 1) != 0);
     }
     WriteChroma(writer, mb, levels);
+}
+
+void FrameCoder::WriteInterMb(BitWriter& writer, const MbPosition& mb, MotionVector mvd, const MbLevels& levels)
+{
+    writer.WriteUe(static_cast<uint32_t>(m_nSkipRun));
+    m_nSkipRun = 0;
+    writer.WriteUe(0); // P_L0_16x16
+    writer.WriteSe(mvd.x);
+    writer.WriteSe(mvd.y);
+    WriteCodedBlocks(writer, mb, levels, InterCbpCodeNum);
 }
 
 void FrameCoder::WriteLumaBlock(BitWriter& writer, const MbPosition& mb, int nRaster, const int32_t* pLevels,

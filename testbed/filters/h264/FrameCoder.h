@@ -3,6 +3,7 @@
 #pragma once
 
 #include "BitWriter.h"
+#include "Intra4x4.h"
 #include "IntraPredict.h"
 #include "Motion.h"
 #include "Picture.h"
@@ -35,6 +36,8 @@ private:
     struct MbState
     {
         bool bIntra = true;
+        bool bIntra4x4 = false;
+        uint8_t intra4x4Modes[16] = {}; // by raster 4x4 block
         MotionVector mv;
         uint8_t nzLuma[16] = {};      // TotalCoeff by raster 4x4 block
         uint8_t nzChroma[2][4] = {};  // Cb, Cr
@@ -51,6 +54,8 @@ private:
         int nChromaNonZero[2][4];
         int nCbpLuma;                // a bit per 8x8 block
         int nCbpChroma;              // 0, 1 (DC only) or 2
+        bool bIntra4x4;
+        uint8_t intra4x4Modes[16];   // by raster block
     };
 
     // Where a macroblock's bits began, and the skip run written before them.
@@ -84,6 +89,15 @@ private:
     bool IsReachable(const MbPosition& mb, MotionVector mv) const;
     MotionNeighbours Neighbours(const MbPosition& mb) const;
 
+    // Codes the luma as sixteen Intra_4x4 blocks, each predicted from the
+    // reconstruction of the ones before; returns the blocks' differences
+    // from their predictions with the modes' bits weighed in.
+    int CodeLumaIntra4x4(const Plane& source, const MbPosition& mb, MbLevels& levels, Plane& recon) const;
+    bool IsTopRightAvailable(const MbPosition& mb, int nRaster) const;
+    // Squared error of the coded luma plus its bits, weighed by lambda^2.
+    int64_t RateDistortion(const Plane& source, const Plane& recon, const MbPosition& mb, const MbLevels& levels,
+                           int nLumaMode, ChromaMode chroma);
+    int PredictedIntra4x4Mode(const MbPosition& mb, int nRaster, const uint8_t currentModes[16]) const;
     void CodeLuma(const Plane& source, const uint8_t pred[256], bool bIntra16x16, const MbPosition& mb,
                   MbLevels& levels, Plane& recon) const;
     void CodeChroma(const Picture& source, const uint8_t predCb[64], const uint8_t predCr[64], bool bIntra,
@@ -97,6 +111,12 @@ private:
                      const MbPosition& mb, Picture& recon);
     void WriteIntraMb(BitWriter& writer, const MbPosition& mb, bool bInPSlice, int nLumaMode, ChromaMode chroma,
                       const MbLevels& levels);
+    void WriteIntra4x4Mb(BitWriter& writer, const MbPosition& mb, bool bInPSlice, ChromaMode chroma,
+                         const MbLevels& levels);
+    // coded_block_pattern (its codeNum from codeNumOf), mb_qp_delta and the
+    // residual of an Intra_4x4 or inter macroblock: sixteen 4x4 luma blocks
+    // and the chroma.
+    void WriteCodedBlocks(BitWriter& writer, const MbPosition& mb, const MbLevels& levels, int (*codeNumOf)(int));
     void WriteInterMb(BitWriter& writer, const MbPosition& mb, MotionVector mvd, const MbLevels& levels);
     void WriteLumaBlock(BitWriter& writer, const MbPosition& mb, int nRaster, const int32_t* pLevels, int nCount,
                         bool bCoded);

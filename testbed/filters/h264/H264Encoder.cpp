@@ -5,6 +5,7 @@
 #include "ParameterSets.h"
 #include "Picture.h"
 
+#include <cstring>
 #include <utility>
 
 namespace h264
@@ -176,6 +177,22 @@ const std::vector<uint8_t>& Encoder::SequenceParameterSet() const
 const std::vector<uint8_t>& Encoder::PictureParameterSet() const
 {
     return m_state->pps;
+}
+
+bool Encoder::CopyReconstruction(const YuvTarget& target) const
+{
+    if (!m_state->bHaveReference)
+        return false;
+    const Picture& picture = m_state->ref; // the last reconstruction became the reference
+    const int nWidth = m_state->settings.nWidth, nHeight = m_state->settings.nHeight;
+    const auto copy = [](const Plane& plane, uint8_t* pOut, ptrdiff_t cbStride, int nPlaneWidth, int nPlaneHeight) {
+        for (int y = 0; y < nPlaneHeight; ++y)
+            std::memcpy(pOut + y * cbStride, plane.Row(y), static_cast<size_t>(nPlaneWidth));
+    };
+    copy(picture.y, target.pY, target.cbYStride, nWidth, nHeight);
+    copy(picture.cb, target.pCb, target.cbChromaStride, nWidth / 2, nHeight / 2);
+    copy(picture.cr, target.pCr, target.cbChromaStride, nWidth / 2, nHeight / 2);
+    return true;
 }
 
 const EncoderSettings& Encoder::Settings() const

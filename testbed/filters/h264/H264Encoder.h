@@ -2,12 +2,13 @@
 // out per picture, in the Constrained Baseline profile (level 3.0 for 640x360
 // at 25 frames a second; the lowest level that fits other sizes and rates).
 //
-// Every picture is one slice. An IDR picture (Intra16x16 macroblocks)
-// comes with the sequence and picture parameter sets before it, every
-// nKeyFrameInterval pictures and whenever the caller asks for one (after a
-// discontinuity); the others are P pictures of skipped, motion-compensated
-// 16x16 and Intra16x16 macroblocks predicted from the picture before. The
-// quantiser is fixed; there is no deblocking filter.
+// Every picture is one slice. An IDR picture (Intra16x16 and Intra_4x4
+// macroblocks) comes with the sequence and picture parameter sets before
+// it, every nKeyFrameInterval pictures and whenever the caller asks for one
+// (after a discontinuity); the others are P pictures of skipped,
+// motion-compensated 16x16 and intra macroblocks predicted from the
+// picture before. The quantiser is fixed; there is no deblocking filter.
+// A macroblock over its bit limit goes as I_PCM.
 #pragma once
 
 #include "ColourConvert.h"
@@ -64,6 +65,10 @@ public:
     const std::vector<uint8_t>& PictureParameterSet() const;
 
     const EncoderSettings& Settings() const;
+
+    // The last encoded picture as a decoder reconstructs it (visible size,
+    // 4:2:0), for measuring; false before the first picture.
+    bool CopyReconstruction(const YuvTarget& target) const;
 
 private:
     struct State;
