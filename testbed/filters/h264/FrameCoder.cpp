@@ -161,7 +161,7 @@ void FrameCoder::CodeIntraMb(const Picture& source, Picture& recon, const MbPosi
     const int nLumaMode = ChooseLumaMode(source.y, edges, x0, y0, pred, nSad16x16);
     uint8_t predCb[64], predCr[64];
     const ChromaMode chroma = ChooseChromaMode(source, recon, mb, predCb, predCr);
-    MbLevels levels;
+    MbLevels levels = {};
     CodeChroma(source, predCb, predCr, true, mb, levels, recon);
 
     // Both ways to code the luma, weighed by their bits and what they miss
@@ -198,7 +198,7 @@ void FrameCoder::CodeInterMb(const Picture& source, const Picture& ref, Picture&
     const MotionVector mvp = PredictMotionVector(neighbours);
     const MotionVector mvSkip = PredictSkipMotionVector(neighbours);
     MbState& state = m_mbs[mb.nIndex];
-    MbLevels levels;
+    MbLevels levels = {};
 
     const auto markSkipped = [&](MotionVector mv) {
         state.bIntra = false;
@@ -463,9 +463,8 @@ int FrameCoder::PredictedIntra4x4Mode(const MbPosition& mb, int nRaster, const u
     return nLeft < nAbove ? nLeft : nAbove;
 }
 
-int FrameCoder::CodeLumaIntra4x4(const Plane& source, const MbPosition& mb, MbLevels& levels, Plane& recon) const
+void FrameCoder::CodeLumaIntra4x4(const Plane& source, const MbPosition& mb, MbLevels& levels, Plane& recon) const
 {
-    int nCost = 0;
     levels.nCbpLuma = 0;
     for (int nBlkIdx = 0; nBlkIdx < 16; ++nBlkIdx)
     {
@@ -490,7 +489,6 @@ int FrameCoder::CodeLumaIntra4x4(const Plane& source, const MbPosition& mb, MbLe
                 std::memcpy(pred, candidate, sizeof(pred));
             }
         }
-        nCost += nBestCost;
 
         int32_t coeffs[16];
         Residual4x4(source.Row(y) + x, source.Stride(), pred, 4, coeffs);
@@ -507,7 +505,6 @@ int FrameCoder::CodeLumaIntra4x4(const Plane& source, const MbPosition& mb, MbLe
         InverseTransform4x4(coeffs);
         AddResidual(coeffs, pred, 4, pOut, recon.Stride());
     }
-    return nCost;
 }
 
 void FrameCoder::CodeLuma(const Plane& source, const uint8_t pred[256], bool bIntra16x16, const MbPosition& mb,

@@ -26,7 +26,7 @@ class FrameCoder
 public:
     FrameCoder(int nMbWidth, int nMbHeight, int nQp);
 
-    // An I slice of Intra16x16 macroblocks.
+    // An I slice of Intra16x16 and Intra_4x4 macroblocks.
     void CodeIntraFrame(const Picture& source, Picture& recon, BitWriter& writer);
     // A P slice predicted from ref (reconstructed, its edges extended).
     void CodeInterFrame(const Picture& source, const Picture& ref, Picture& recon, BitWriter& writer);
@@ -90,9 +90,8 @@ private:
     MotionNeighbours Neighbours(const MbPosition& mb) const;
 
     // Codes the luma as sixteen Intra_4x4 blocks, each predicted from the
-    // reconstruction of the ones before; returns the blocks' differences
-    // from their predictions with the modes' bits weighed in.
-    int CodeLumaIntra4x4(const Plane& source, const MbPosition& mb, MbLevels& levels, Plane& recon) const;
+    // reconstruction of the ones before, in the mode that fits it best.
+    void CodeLumaIntra4x4(const Plane& source, const MbPosition& mb, MbLevels& levels, Plane& recon) const;
     bool IsTopRightAvailable(const MbPosition& mb, int nRaster) const;
     // Squared error of the coded luma plus its bits, weighed by lambda^2.
     int64_t RateDistortion(const Plane& source, const Plane& recon, const MbPosition& mb, const MbLevels& levels,

@@ -43,7 +43,7 @@ void WriteVui(BitWriter& w, const StreamLayout& layout)
     w.WriteFlag(false); // aspect_ratio_info_present_flag
     w.WriteFlag(false); // overscan_info_present_flag
     w.WriteFlag(true);  // video_signal_type_present_flag
-    w.WriteBits(5, 3);  // video_format: unspecified
+    w.WriteBits(5, 3);  // video_format 5: none given
     w.WriteFlag(false); // video_full_range_flag: limited range
     w.WriteFlag(true);  // colour_description_present_flag
     w.WriteBits(kColourBt601, 8);
@@ -99,8 +99,8 @@ std::vector<uint8_t> MakeSequenceParameterSetRbsp(const StreamLayout& layout)
     w.WriteUe(static_cast<uint32_t>(layout.nMbHeight - 1));
     w.WriteFlag(true); // frame_mbs_only_flag
     w.WriteFlag(true); // direct_8x8_inference_flag
-    // The coded picture is whole macroblocks; cropping shows the visible
-    // part, in units of two samples for 4:2:0.
+    // The coded picture is whole macroblocks; cropping leaves the visible
+    // picture, in units of two samples for 4:2:0.
     const int nCropRight = (layout.nMbWidth * 16 - layout.nWidth) / 2;
     const int nCropBottom = (layout.nMbHeight * 16 - layout.nHeight) / 2;
     const bool bCrop = nCropRight != 0 || nCropBottom != 0;

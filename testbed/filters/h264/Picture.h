@@ -25,8 +25,9 @@ public:
     const uint8_t* Row(int y) const { return m_samples.data() + Offset(y); }
     // Copies the outermost samples into the margin.
     void ExtendEdges();
-    // Repeats the last column and row of the nVisibleWidth x nVisibleHeight
-    // top-left part over the rest of the plane (the coded size is larger).
+    // Repeats the last column and row of the visible picture (its top-left
+    // nVisibleWidth x nVisibleHeight samples) over the rest of the plane,
+    // whose coded size is whole macroblocks.
     void PadFrom(int nVisibleWidth, int nVisibleHeight);
 
 private:
