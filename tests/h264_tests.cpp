@@ -1308,7 +1308,7 @@ TEST(H264Encoder, EncodesTheDefaultStreamAndPrintsTheTimeAFrameTakes)
 {
     std::unique_ptr<Encoder> encoder = MakeEncoder();
     PatternSource source(640, 360);
-    std::vector<double> milliseconds;
+    std::vector<double> milliseconds, keyMilliseconds;
     size_t cbTotal = 0;
     int nKeyFrames = 0;
     EncodedFrame frame;
@@ -1319,13 +1319,16 @@ TEST(H264Encoder, EncodesTheDefaultStreamAndPrintsTheTimeAFrameTakes)
         ASSERT_EQ(encoder->Encode(image, false, frame), Status::Ok) << i;
         const auto stop = std::chrono::steady_clock::now();
         milliseconds.push_back(std::chrono::duration<double, std::milli>(stop - start).count());
+        if (frame.bKeyFrame)
+            keyMilliseconds.push_back(milliseconds.back());
         cbTotal += frame.bytes.size();
         nKeyFrames += frame.bKeyFrame ? 1 : 0;
     }
-    EXPECT_EQ(nKeyFrames, 10);
+    ASSERT_EQ(nKeyFrames, 10);
     std::sort(milliseconds.begin(), milliseconds.end());
-    std::printf("h264: 250 frames, median %.2f ms a frame, %.0f kbit/s\n", milliseconds[125],
-                static_cast<double>(cbTotal) * 8 / 10 / 1000);
+    std::sort(keyMilliseconds.begin(), keyMilliseconds.end());
+    std::printf("h264: 250 frames, median %.2f ms a frame, %.2f ms a key frame, %.0f kbit/s\n", milliseconds[125],
+                keyMilliseconds[5], static_cast<double>(cbTotal) * 8 / 10 / 1000);
 }
 
 } // namespace

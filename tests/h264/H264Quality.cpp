@@ -195,7 +195,7 @@ int Encode(const char* pszStream, const char* pszReference, const Options& optio
     const int nLumaSize = options.nWidth * options.nHeight;
     const h264::YuvTarget reconTarget = {reconstruction.data(), options.nWidth, reconstruction.data() + nLumaSize,
                                          reconstruction.data() + nLumaSize * 5 / 4, options.nWidth / 2};
-    std::vector<double> milliseconds;
+    std::vector<double> milliseconds, keyMilliseconds;
     h264::EncodedFrame frame;
     int nKeyFrames = 0;
     for (int i = 0; i < options.nFrames; ++i)
@@ -209,7 +209,10 @@ int Encode(const char* pszStream, const char* pszReference, const Options& optio
             std::fprintf(stderr, "frame %d: %s\n", i, h264::StatusText(status));
             return 1;
         }
-        milliseconds.push_back(std::chrono::duration<double, std::milli>(stop - start).count());
+        const double dMilliseconds = std::chrono::duration<double, std::milli>(stop - start).count();
+        milliseconds.push_back(dMilliseconds);
+        if (frame.bKeyFrame)
+            keyMilliseconds.push_back(dMilliseconds);
         nKeyFrames += frame.bKeyFrame ? 1 : 0;
         if (!encoder->CopyReconstruction(reconTarget) || !WriteAll(stream, frame.bytes) ||
             !WriteAll(reference, frames.Yuv()) || !WriteAll(recon, reconstruction))
@@ -219,9 +222,11 @@ int Encode(const char* pszStream, const char* pszReference, const Options& optio
         }
     }
     std::sort(milliseconds.begin(), milliseconds.end());
-    std::printf("encoded %d %s frames of %dx%d at QP %d (%d key frames), median %.2f ms a frame (native)\n",
+    std::sort(keyMilliseconds.begin(), keyMilliseconds.end());
+    std::printf("encoded %d %s frames of %dx%d at QP %d (%d key frames), median %.2f ms a frame, %.2f ms a key "
+                "frame (native)\n",
                 options.nFrames, options.bNoise ? "noise" : "pattern", options.nWidth, options.nHeight, options.nQp,
-                nKeyFrames, milliseconds[milliseconds.size() / 2]);
+                nKeyFrames, milliseconds[milliseconds.size() / 2], keyMilliseconds[keyMilliseconds.size() / 2]);
     return 0;
 }
 

@@ -38,6 +38,9 @@ constexpr int kCoarseReach = 28;
 constexpr int kSkipTrialSad = 8 * 256;
 // What an intra macroblock costs more than an inter one, in bits.
 constexpr int kIntraPenaltyBits = 24;
+// Up to this difference from its prediction (one step a sample) a
+// macroblock is Intra16x16 without trying Intra_4x4.
+constexpr int kIntra16x16GoodEnoughSad = 256;
 // What an Intra_4x4 mode costs when it is the predicted one, and when not.
 constexpr int kPredictedModeBits = 1;
 constexpr int kOtherModeBits = 4;
@@ -164,18 +167,26 @@ void FrameCoder::CodeIntraMb(const Picture& source, Picture& recon, const MbPosi
     MbLevels levels = {};
     CodeChroma(source, predCb, predCr, true, mb, levels, recon);
 
-    // Both ways to code the luma, weighed by their bits and what they miss
-    // by. Each codes into the reconstruction, so the one chosen codes last.
-    MbLevels levels4x4 = levels;
-    levels4x4.bIntra4x4 = true;
-    CodeLumaIntra4x4(source.y, mb, levels4x4, recon.y);
-    const int64_t llCost4x4 = RateDistortion(source.y, recon.y, mb, levels4x4, nLumaMode, chroma);
+    // Where Intra16x16 predicts well, it is the one. Elsewhere both ways to
+    // code the luma are weighed by their bits and what they miss by; each
+    // codes into the reconstruction, so the one chosen codes last.
     levels.bIntra4x4 = false;
-    CodeLuma(source.y, pred, true, mb, levels, recon.y);
-    if (llCost4x4 < RateDistortion(source.y, recon.y, mb, levels, nLumaMode, chroma))
+    if (nSad16x16 > kIntra16x16GoodEnoughSad)
     {
-        levels = levels4x4;
-        CodeLumaIntra4x4(source.y, mb, levels, recon.y);
+        MbLevels levels4x4 = levels;
+        levels4x4.bIntra4x4 = true;
+        CodeLumaIntra4x4(source.y, mb, levels4x4, recon.y);
+        const int64_t llCost4x4 = RateDistortion(source.y, recon.y, mb, levels4x4, nLumaMode, chroma);
+        CodeLuma(source.y, pred, true, mb, levels, recon.y);
+        if (llCost4x4 < RateDistortion(source.y, recon.y, mb, levels, nLumaMode, chroma))
+        {
+            levels = levels4x4;
+            CodeLumaIntra4x4(source.y, mb, levels, recon.y);
+        }
+    }
+    else
+    {
+        CodeLuma(source.y, pred, true, mb, levels, recon.y);
     }
     MbState& state = m_mbs[mb.nIndex];
     state.bIntra = true;
