@@ -657,6 +657,8 @@ void FrameCoder::WriteIntraMb(BitWriter& writer, const MbPosition& mb, bool bInP
     writer.WriteUe(static_cast<uint32_t>(nMbType + (bInPSlice ? kIntraMbTypeOffsetInP : 0)));
     writer.WriteUe(static_cast<uint32_t>(chroma));
     writer.WriteSe(0); // mb_qp_delta
+    // The DC block's TotalCoeff counts for no neighbour: the blocks count
+    // their AC levels.
     WriteResidualBlock(writer, levels.lumaDc, 16, LumaNc(mb, 0));
     for (int nBlkIdx = 0; nBlkIdx < 16; ++nBlkIdx)
     {
