@@ -207,6 +207,56 @@ void RemoveGraphFromRot(DWORD dwCookie)
 }
 
 // ---------------------------------------------------------------------------
+// CStubKeeper
+
+void CStubKeeper::KeepEditorInterfaces(IUnknown* pGraph)
+{
+    CComPtr<IFilterGraph> spGraph;
+    if (pGraph == nullptr || FAILED(pGraph->QueryInterface(IID_IFilterGraph, reinterpret_cast<void**>(&spGraph))))
+        return;
+    Keep(IID_IFilterGraph, spGraph);
+    CComPtr<IEnumFilters> spFilters;
+    if (spGraph->EnumFilters(&spFilters) != S_OK || !spFilters)
+        return;
+    Keep(IID_IEnumFilters, spFilters);
+    CComPtr<IBaseFilter> spFilter;
+    if (spFilters->Next(1, &spFilter, nullptr) != S_OK || !spFilter)
+        return;
+    Keep(IID_IBaseFilter, spFilter);
+    CComPtr<IEnumPins> spPins;
+    if (spFilter->EnumPins(&spPins) != S_OK || !spPins)
+        return;
+    Keep(IID_IEnumPins, spPins);
+    CComPtr<IPin> spPin;
+    if (spPins->Next(1, &spPin, nullptr) == S_OK && spPin)
+        Keep(IID_IPin, spPin);
+}
+
+void CStubKeeper::Keep(REFIID riid, IUnknown* pUnknown)
+{
+    if (m_cKept == kMaxKept)
+        return;
+    CComPtr<IStream> spStream;
+    if (FAILED(::CreateStreamOnHGlobal(nullptr, TRUE, &spStream)))
+        return;
+    if (FAILED(::CoMarshalInterface(spStream, riid, pUnknown, MSHCTX_LOCAL, nullptr, MSHLFLAGS_TABLESTRONG)))
+        return;
+    m_rgspStreams[m_cKept++] = spStream;
+}
+
+void CStubKeeper::Release()
+{
+    for (size_t i = 0; i < m_cKept; ++i)
+    {
+        const LARGE_INTEGER liStart = {};
+        if (SUCCEEDED(m_rgspStreams[i]->Seek(liStart, STREAM_SEEK_SET, nullptr)))
+            ::CoReleaseMarshalData(m_rgspStreams[i]);
+        m_rgspStreams[i].Release();
+    }
+    m_cKept = 0;
+}
+
+// ---------------------------------------------------------------------------
 // CEditorProcess
 
 void CEditorProcess::Attach(const PROCESS_INFORMATION& pi)
@@ -250,6 +300,7 @@ HRESULT CGraphEdit::ShowGraph(IUnknown* pGraph)
     HRESULT hr = AddGraphToRot(pGraph, &m_dwCookie);
     if (FAILED(hr))
         return hr;
+    m_stubs.KeepEditorInterfaces(pGraph);
     hr = LoadGraphEdit(szProppage_dll);
     if (hr != S_OK)
     {
@@ -278,6 +329,7 @@ void CGraphEdit::Close()
     m_hWndListBox = nullptr;
     m_hWndGraphEdit = nullptr;
     QuitGraphEdit();
+    m_stubs.Release(); // no editor is left to call in
 }
 
 // The editor ships with its property-page library, so the library's

@@ -28,6 +28,36 @@ struct CEditorProcess
     void Reset();
 };
 
+// Interfaces of the graph marshalled and held in this apartment while an
+// editor may call in. Wine's COM drops an interface's registration when the
+// last stub of that interface goes, and waits as it does for calls on their
+// way to this thread: when an editor's release of, say, its filter enumerator
+// is the last such stub, the dialog's thread waits for ever. One held stub of
+// each interface an editor uses keeps the registrations until no editor is
+// left. Best effort: what cannot be held is simply not held.
+class CStubKeeper
+{
+public:
+    CStubKeeper() = default;
+    ~CStubKeeper() { Release(); }
+
+    CStubKeeper(const CStubKeeper&) = delete;
+    CStubKeeper& operator=(const CStubKeeper&) = delete;
+
+    // The graph's IFilterGraph, a filter enumerator, a filter, a pin
+    // enumerator and a pin.
+    void KeepEditorInterfaces(IUnknown* pGraph);
+    void Release();
+    size_t Count() const { return m_cKept; }
+
+private:
+    void Keep(REFIID riid, IUnknown* pUnknown);
+
+    static constexpr size_t kMaxKept = 8;
+    CComPtr<IStream> m_rgspStreams[kMaxKept];
+    size_t m_cKept = 0;
+};
+
 // The graph editor (GraphEdit) launched to show the graph, and the graph's
 // entry in the Running Object Table. ShowGraph publishes the graph, starts the
 // editor and has it attach to the graph; Close withdraws the entry and makes
@@ -76,6 +106,7 @@ private:
     static BOOL CALLBACK EnumListBoxProc(HWND hWnd, LPARAM lParam);
 
     DWORD m_dwCookie;
+    CStubKeeper m_stubs;
     CEditorProcess m_rgPI;
     HWND m_hWndGraphEdit;
     HWND m_hWndListBox;

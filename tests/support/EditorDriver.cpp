@@ -252,13 +252,22 @@ ShowLoopFigures RunShowGraphLoop(int cClicks, int nBusyThreads)
         // (not destroyed, which would wait for its thread) and the hang told.
         auto pHost = std::make_unique<CDialogHost>();
         CDialogHost& host = *pHost;
-        if (!host.Click(IDC_DEFAULT))
+        if (!host.Click(IDC_DEFAULT, kClickTimeoutMs))
+        {
+            ++figures.cHangs;
+            (void)pHost.release();
             return figures;
+        }
         // One round first: what Wine and COM set up once is part of the start.
         DWORD dwLastEditor = 0;
         ShowLoopFigures warmUp;
         ClickShowGraph(host, warmUp, dwLastEditor);
-        host.Click(IDC_DEFAULT); // lets the editor go
+        if (warmUp.cHangs != 0 || !host.Click(IDC_DEFAULT, kClickTimeoutMs)) // lets the editor go
+        {
+            ++figures.cHangs;
+            (void)pHost.release();
+            return figures;
+        }
         SettledEditorCount(0);
         figures.cHandlesBefore = HandleCount();
         figures.cThreadsBefore = ThreadCount();
@@ -267,12 +276,12 @@ ShowLoopFigures RunShowGraphLoop(int cClicks, int nBusyThreads)
             for (int i = 0; i < cClicks && figures.cHangs == 0; ++i)
                 ClickShowGraph(host, figures, dwLastEditor);
         }
-        if (figures.cHangs != 0)
+        if (figures.cHangs != 0 || !host.Click(IDC_DEFAULT, kClickTimeoutMs))
         {
+            figures.cHangs = std::max(figures.cHangs, 1);
             (void)pHost.release();
             return figures;
         }
-        host.Click(IDC_DEFAULT, kClickTimeoutMs);
         SettledEditorCount(0);
         figures.cHandlesAfter = HandleCount();
         figures.cThreadsAfter = ThreadCount();
