@@ -320,6 +320,31 @@ TEST_F(ComTest, RotEntryNamesTheLowHalfOfTheGraphPointerAndTheProcess)
     ::VirtualFree(pMemory, 0, MEM_RELEASE);
 }
 
+TEST_F(ComTest, StubKeeperHoldsOneStubOfEachEditorInterfaceUntilReleased)
+{
+    CComPtr<CFakeGraphManager> spGraph = MakeFake<CFakeGraphManager>();
+    CComPtr<CFakeFilter> spFilter = MakeFake<CFakeFilter>();
+    spFilter->AddPin(PINDIR_OUTPUT);
+    ASSERT_EQ(S_OK, spGraph->AddFilter(spFilter, L"Filter"));
+    const ULONG cGraphRefs = spGraph->RefCount();
+    const ULONG cFilterRefs = spFilter->RefCount();
+    const ULONG cPinRefs = spFilter->Pin(0)->RefCount();
+
+    CStubKeeper keeper;
+    keeper.KeepEditorInterfaces(spGraph->Identity());
+    EXPECT_EQ(5u, keeper.Count()) << "the graph, a filter enumerator, a filter, a pin enumerator and a pin";
+    EXPECT_GT(spFilter->Pin(0)->RefCount(), cPinRefs);
+
+    keeper.Release();
+    EXPECT_EQ(0u, keeper.Count());
+    EXPECT_EQ(cGraphRefs, spGraph->RefCount()) << "every stub and the enumerators let go";
+    EXPECT_EQ(cFilterRefs, spFilter->RefCount());
+    EXPECT_EQ(cPinRefs, spFilter->Pin(0)->RefCount());
+
+    keeper.KeepEditorInterfaces(nullptr);
+    EXPECT_EQ(0u, keeper.Count()) << "nothing to hold";
+}
+
 TEST(RotEntryTest, RefusesMissingArguments)
 {
     CDiagnosticsRecorder diag;
