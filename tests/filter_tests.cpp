@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -68,9 +69,20 @@ enum class SinkMode
     Hold, // holds the first sample until released
 };
 
+// The head of a sample the sink took, with its flags.
+struct SampleHead
+{
+    bool bSyncPoint;
+    bool bDiscontinuity;
+    std::vector<BYTE> head; // the first bytes
+};
+
 class CSinkPin : public CInputPinBase
 {
 public:
+    static constexpr size_t kKeptSamples = 200;
+    static constexpr size_t kKeptBytes = 256;
+
     CSinkPin(CFilterBase* pFilter, SinkMode eMode, HRESULT hrFailure)
         : CInputPinBase(pFilter, L"In"), m_eMode(eMode), m_hrFailure(hrFailure)
     {
@@ -104,9 +116,26 @@ public:
     bool WaitUntilHolding(DWORD dwMilliseconds) { return m_holding.Wait(dwMilliseconds); }
     LONG ReceiveCalls() const { return m_cReceiveCalls; }
     LONG EndsOfStream() const { return m_cEndOfStream; }
+    // The first samples taken, as the streaming thread passed them.
+    std::vector<SampleHead> Samples() const
+    {
+        std::lock_guard<std::mutex> lock(m_samplesLock);
+        return m_samples;
+    }
 
 protected:
-    HRESULT OnReceive(IMediaSample*) override { return S_OK; }
+    HRESULT OnReceive(IMediaSample* pSample) override
+    {
+        BYTE* pb = nullptr;
+        const long cb = pSample->GetActualDataLength();
+        if (FAILED(pSample->GetPointer(&pb)) || cb < 0)
+            return S_OK;
+        std::lock_guard<std::mutex> lock(m_samplesLock);
+        if (m_samples.size() < kKeptSamples)
+            m_samples.push_back({pSample->IsSyncPoint() == S_OK, pSample->IsDiscontinuity() == S_OK,
+                                 std::vector<BYTE>(pb, pb + std::min<size_t>(static_cast<size_t>(cb), kKeptBytes))});
+        return S_OK;
+    }
     HRESULT OnEndOfStream() override
     {
         ++m_cEndOfStream;
@@ -124,6 +153,8 @@ private:
     std::atomic<bool> m_bHeldOnce{false};
     CEvent m_holding;
     CEvent m_release;
+    mutable std::mutex m_samplesLock;
+    std::vector<SampleHead> m_samples;
 };
 
 // An output pin of the test's own: it offers one type, and the test's thread
@@ -406,6 +437,72 @@ TEST_F(FilterTest, AStreamingFailureAbortsTheGraphAndEndsTheStream)
         }
         EXPECT_EQ(1, pSink->ReceiveCalls()) << "streaming went on after the failure";
     }
+}
+
+// ---------------------------------------------------------------------------
+// What the H.264 encoder emits
+
+// The types of the NAL units at the head of an Annex B access unit.
+std::vector<int> NalTypes(const std::vector<BYTE>& head)
+{
+    std::vector<int> types;
+    for (size_t i = 0; i + 3 < head.size(); ++i)
+    {
+        if (head[i] == 0 && head[i + 1] == 0 && head[i + 2] == 1)
+        {
+            types.push_back(head[i + 3] & 0x1F);
+            i += 3;
+        }
+    }
+    return types;
+}
+
+constexpr int kNalSlice = 1;
+constexpr int kNalIdr = 5;
+constexpr int kNalSps = 7;
+constexpr int kNalPps = 8;
+
+TEST_F(FilterTest, H264EncoderStartsEverySecondAndEverySeekWithAnIdrAndItsParameterSets)
+{
+    CChainGraph graph(VelkStreamVideo, &CLSID_VelkH264Encoder, SinkMode::Take);
+    ASSERT_EQ(S_OK, graph.ConnectStatus());
+    CSinkPin& sink = graph.Sink();
+    graph.Run();
+    ASSERT_TRUE(WaitUntil([&] { return sink.Samples().size() >= 30; }, kPatienceMs));
+
+    // The first picture and every 25th: a key frame; the others P slices.
+    std::vector<SampleHead> samples = sink.Samples();
+    for (size_t i = 0; i < 30; ++i)
+    {
+        SCOPED_TRACE(i);
+        const bool bKey = i % 25 == 0;
+        EXPECT_EQ(bKey, samples[i].bSyncPoint);
+        EXPECT_EQ(bKey ? (std::vector<int>{kNalSps, kNalPps, kNalIdr}) : std::vector<int>{kNalSlice},
+                  NalTypes(samples[i].head));
+    }
+
+    // After a seek the next picture is a key frame again. The sink does not
+    // seek, so the seek goes to the encoder's output, as a renderer's would.
+    const CComPtr<IMediaSeeking> spSeeking =
+        Query<IMediaSeeking>(PinOf(graph.Encoder(), PINDIR_OUTPUT, 0), IID_IMediaSeeking);
+    ASSERT_TRUE(spSeeking != nullptr);
+    const size_t cBefore = sink.Samples().size();
+    LONGLONG llPosition = 3 * 10000000LL + 1230000;
+    ASSERT_EQ(S_OK, spSeeking->SetPositions(&llPosition, AM_SEEKING_AbsolutePositioning, nullptr,
+                                            AM_SEEKING_NoPositioning));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const std::vector<SampleHead> now = sink.Samples();
+            return std::any_of(now.begin() + static_cast<std::ptrdiff_t>(cBefore), now.end(),
+                               [](const SampleHead& head) { return head.bDiscontinuity; });
+        },
+        kPatienceMs));
+    samples = sink.Samples();
+    const auto itSeek = std::find_if(samples.begin() + static_cast<std::ptrdiff_t>(cBefore), samples.end(),
+                                     [](const SampleHead& head) { return head.bDiscontinuity; });
+    ASSERT_NE(samples.end(), itSeek);
+    EXPECT_TRUE(itSeek->bSyncPoint);
+    EXPECT_EQ((std::vector<int>{kNalSps, kNalPps, kNalIdr}), NalTypes(itSeek->head));
 }
 
 // ---------------------------------------------------------------------------

@@ -3,14 +3,17 @@
 #include "MediaFormats.h"
 #include "VelkFilters.h"
 
+#include <cstdlib>
+#include <cstring>
 #include <new>
 
 namespace
 {
 
-constexpr LONG kGopLength = 25; // a key frame every second at 25 frames a second
 constexpr long kOutputBuffers = 4;
-constexpr long kH264BufferSize = 4096;
+// The largest access unit of a 640x368 picture: every macroblock raw (384
+// bytes and its header), with the parameter sets.
+constexpr long kH264BufferSize = 512 * 1024;
 constexpr long kAacBufferSize = 1024;
 
 // FNV-1a over the raw data: cheap, and any change in a frame shows.
@@ -108,8 +111,25 @@ void CH264Encoder::GetOutputBuffers(const AM_MEDIA_TYPE&, ALLOCATOR_PROPERTIES& 
     SetOutputBuffers(kH264BufferSize, props);
 }
 
-// One Annex B NAL unit: start code, header (IDR or not), frame number in the
-// group of pictures, raw size and hash.
+// A new encoder for the connected picture: bottom-up unless the height is
+// negative, 32 bits a pixel.
+void CH264Encoder::OnInputConnected(const AM_MEDIA_TYPE& mt)
+{
+    m_spEncoder.reset();
+    const VIDEOINFOHEADER* pvih = FormatOf<VIDEOINFOHEADER>(mt, FORMAT_VideoInfo);
+    if (pvih == nullptr)
+        return;
+    h264::EncoderSettings settings;
+    settings.nWidth = pvih->bmiHeader.biWidth;
+    settings.nHeight = std::abs(pvih->bmiHeader.biHeight);
+    m_cbStride = static_cast<size_t>(settings.nWidth) * 4;
+    m_bBottomUp = pvih->bmiHeader.biHeight > 0;
+    if (h264::Encoder::Create(settings, m_spEncoder) != h264::Status::Ok)
+        m_spEncoder.reset();
+}
+
+// One access unit for each picture; after a discontinuity (the start, a
+// seek) an IDR picture with its parameter sets.
 HRESULT CH264Encoder::Transform(IMediaSample* pIn, IMediaSample* pOut)
 {
     BYTE* pbIn = nullptr;
@@ -118,19 +138,28 @@ HRESULT CH264Encoder::Transform(IMediaSample* pIn, IMediaSample* pOut)
     const HRESULT hr = Buffers(pIn, pOut, pbIn, cbIn, pbOut);
     if (FAILED(hr))
         return hr;
+    if (!m_spEncoder)
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    if (cbIn <= 0)
+        return E_INVALIDARG;
 
-    if (pIn->IsDiscontinuity() == S_OK || m_nFrameInGop >= kGopLength)
-        m_nFrameInGop = 0;
-    const bool bKey = m_nFrameInGop == 0;
-    CPayloadWriter writer(pbOut, pOut->GetSize());
-    writer.Put(0x00000001, 4);
-    writer.Put(bKey ? 0x65 : 0x41, 1);
-    writer.Put(static_cast<ULONG>(m_nFrameInGop), 4);
-    writer.Put(static_cast<ULONG>(cbIn), 4);
-    writer.Put(HashBytes(pbIn, cbIn), 8);
-    ++m_nFrameInGop;
-    pOut->SetSyncPoint(bKey ? TRUE : FALSE);
-    return FinishPayload(pOut, writer);
+    const h264::BgrxImage image{pbIn, static_cast<size_t>(cbIn), m_cbStride, m_bBottomUp};
+    h264::Status status = h264::Status::Ok;
+    try
+    {
+        status = m_spEncoder->Encode(image, pIn->IsDiscontinuity() == S_OK, m_frame);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return E_OUTOFMEMORY;
+    }
+    if (status != h264::Status::Ok)
+        return E_INVALIDARG; // a picture of the wrong size
+    if (m_frame.bytes.size() > static_cast<size_t>(pOut->GetSize()))
+        return VFW_E_BUFFER_OVERFLOW;
+    std::memcpy(pbOut, m_frame.bytes.data(), m_frame.bytes.size());
+    pOut->SetSyncPoint(m_frame.bKeyFrame ? TRUE : FALSE);
+    return pOut->SetActualDataLength(static_cast<long>(m_frame.bytes.size()));
 }
 
 // ---------------------------------------------------------------------------

@@ -1,10 +1,14 @@
-// The H.264 and AAC encoders. Their "encoding" is a cheap, deterministic
-// stand-in: each input sample becomes one compact access unit that names the
-// frame and carries a hash of its raw data, so every sample, time stamp and
-// flag can be followed through to the server.
+// The H.264 and AAC encoders. The H.264 encoder wraps the encoder core in
+// h264/; the AAC encoder is still a cheap, deterministic stand-in: each input
+// sample becomes one compact access unit that names the frame and carries a
+// hash of its raw data, so every sample, time stamp and flag can be followed
+// through to the server.
 #pragma once
 
 #include "base/TransformFilter.h"
+#include "h264/H264Encoder.h"
+
+#include <memory>
 
 class CH264Encoder : public CSampleTransformFilter
 {
@@ -16,11 +20,17 @@ public:
     void GetOutputBuffers(const AM_MEDIA_TYPE& mtOut, ALLOCATOR_PROPERTIES& props) override;
     HRESULT Transform(IMediaSample* pIn, IMediaSample* pOut) override;
 
+    void OnInputConnected(const AM_MEDIA_TYPE& mt) override;
+
 private:
     CH264Encoder();
 
-    // Frames since the last key frame; touched only by the streaming thread.
-    LONG m_nFrameInGop = 0;
+    // Made for the connected picture while stopped; used by the streaming
+    // thread only, as is the access unit it writes into.
+    std::unique_ptr<h264::Encoder> m_spEncoder;
+    size_t m_cbStride = 0;
+    bool m_bBottomUp = true;
+    h264::EncodedFrame m_frame;
 };
 
 class CAacEncoder : public CSampleTransformFilter
