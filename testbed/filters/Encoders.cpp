@@ -122,7 +122,7 @@ void CH264Encoder::OnInputConnected(const AM_MEDIA_TYPE& mt)
     h264::EncoderSettings settings;
     settings.nWidth = pvih->bmiHeader.biWidth;
     settings.nHeight = std::abs(pvih->bmiHeader.biHeight);
-    m_cbStride = static_cast<size_t>(settings.nWidth) * 4;
+    m_cbStride = static_cast<std::ptrdiff_t>(settings.nWidth) * 4;
     m_bBottomUp = pvih->bmiHeader.biHeight > 0;
     if (h264::Encoder::Create(settings, m_spEncoder) != h264::Status::Ok)
         m_spEncoder.reset();

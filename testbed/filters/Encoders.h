@@ -8,6 +8,7 @@
 #include "base/TransformFilter.h"
 #include "h264/H264Encoder.h"
 
+#include <cstddef>
 #include <memory>
 
 class CH264Encoder : public CSampleTransformFilter
@@ -28,7 +29,7 @@ private:
     // Made for the connected picture while stopped; used by the streaming
     // thread only, as is the access unit it writes into.
     std::unique_ptr<h264::Encoder> m_spEncoder;
-    size_t m_cbStride = 0;
+    std::ptrdiff_t m_cbStride = 0;
     bool m_bBottomUp = true;
     h264::EncodedFrame m_frame;
 };
