@@ -2,6 +2,7 @@
 // editor: from the click to an editor that shows the console's graph, how
 // often that works, and how long closing the console takes with an editor
 // attached. Prints medians.
+#include "Median.h"
 #include "EditorDriver.h"
 #include "MainDialog.h"
 #include "WindowDriver.h"
@@ -27,15 +28,6 @@ double NowMs()
     ::QueryPerformanceFrequency(&frequency);
     ::QueryPerformanceCounter(&now);
     return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double Median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0.0;
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 != 0 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
 }
 
 // An editor other than the previous one that shows the whole default graph.

@@ -2,6 +2,7 @@
 // the first sample after Play, the end of the stream against its duration,
 // samples delivered, the dialog thread's CPU while playing and the process's
 // memory over many build-play-stop cycles. Prints medians.
+#include "Median.h"
 #include "MainDialog.h"
 #include "WindowDriver.h"
 
@@ -49,15 +50,6 @@ private:
     LARGE_INTEGER m_frequency;
     LARGE_INTEGER m_start;
 };
-
-double Median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0.0;
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 != 0 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
-}
 
 // Waits, polling each millisecond, for a condition; false after dwTimeoutMs.
 bool Poll(const std::function<bool()>& condition, DWORD dwTimeoutMs)
