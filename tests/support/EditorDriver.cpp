@@ -148,7 +148,10 @@ private:
 
 constexpr DWORD kClickTimeoutMs = 15000;
 constexpr DWORD kAttachTimeoutMs = 5000;
-constexpr DWORD kEditorEndMs = 2000;
+// An editor asked to quit ends on its own; on a loaded machine that may take
+// longer than the console waits for it (2 s) before it lets it go. Editors
+// never asked would stay for good, so a grace of a few seconds tells the two.
+constexpr DWORD kEditorEndMs = 5000;
 constexpr size_t kConnections = 4; // of the default streaming graph
 
 // This process's handles, from the system's table of all handles (Wine's
