@@ -174,7 +174,8 @@ private:
 class CSourcePin : public COutputPinBase
 {
 public:
-    CSourcePin(CFilterBase* pFilter, const AM_MEDIA_TYPE& mt) : COutputPinBase(pFilter, L"Out")
+    CSourcePin(CFilterBase* pFilter, const AM_MEDIA_TYPE& mt, long cbBuffer = kSampleBytes)
+        : COutputPinBase(pFilter, L"Out"), m_cbBuffer(cbBuffer)
     {
         m_hrType = m_type.Set(mt);
     }
@@ -193,7 +194,10 @@ public:
     }
 
     // One small sample covering [rtStart, rtStart + 1); what downstream answers.
-    HRESULT DeliverAt(REFERENCE_TIME rtStart)
+    HRESULT DeliverAt(REFERENCE_TIME rtStart) { return DeliverSized(rtStart, kSampleBytes); }
+
+    // A sample of cbData zero bytes (at most the buffer's size).
+    HRESULT DeliverSized(REFERENCE_TIME rtStart, long cbData)
     {
         CComRef<IMediaSample> spSample;
         HRESULT hr = GetDeliveryBuffer(spSample);
@@ -201,8 +205,14 @@ public:
             return hr;
         REFERENCE_TIME rtStop = rtStart + 1;
         hr = spSample->SetTime(&rtStart, &rtStop);
+        BYTE* pb = nullptr;
         if (SUCCEEDED(hr))
-            hr = spSample->SetActualDataLength(kSampleBytes);
+            hr = spSample->GetPointer(&pb);
+        if (SUCCEEDED(hr))
+        {
+            std::memset(pb, 0, static_cast<size_t>(m_cbBuffer));
+            hr = spSample->SetActualDataLength(cbData);
+        }
         return SUCCEEDED(hr) ? Deliver(spSample.Get()) : hr;
     }
 
@@ -210,7 +220,7 @@ protected:
     void GetBufferRequirements(ALLOCATOR_PROPERTIES& props) override
     {
         props.cBuffers = 2;
-        props.cbBuffer = kSampleBytes;
+        props.cbBuffer = m_cbBuffer;
         props.cbAlign = 1;
         props.cbPrefix = 0;
     }
@@ -218,6 +228,7 @@ protected:
 private:
     static constexpr long kSampleBytes = 16;
 
+    const long m_cbBuffer;
     CMediaTypeHolder m_type;
     HRESULT m_hrType = S_OK;
 };
@@ -710,6 +721,13 @@ std::vector<HostileType> HostileTypes()
     WAVEFORMATEX wfxAacSilent = wfxAac;
     wfxAacSilent.nChannels = 0;
     wfxAacSilent.nSamplesPerSec = 0;
+    VIDEOINFOHEADER vihYuy2 = vih;
+    vihYuy2.bmiHeader.biBitCount = 16;
+    vihYuy2.bmiHeader.biCompression = MAKEFOURCC('Y', 'U', 'Y', '2');
+    // A sequence header said to be longer than the block that holds it.
+    MPEG2VIDEOINFO mviOverlong = {};
+    mviOverlong.hdr.bmiHeader = vih.bmiHeader;
+    mviOverlong.cbSequenceHeader = 4096;
 
     std::vector<HostileType> types;
     for (const HostileType& t : {rgb, pcm, h264, aac})
@@ -732,6 +750,10 @@ std::vector<HostileType> HostileTypes()
     types.push_back(MakeType("AAC without channels or rate", MEDIATYPE_Audio, kSubtypeRawAac1, FORMAT_WaveFormatEx,
                              wfxAacSilent));
     types.push_back(MakeType("no format type", MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_None, vih));
+    // YUY2 is raw video, but the H.264 encoder reads 32-bit pixels only.
+    types.push_back(MakeType("YUY2", MEDIATYPE_Video, MEDIASUBTYPE_YUY2, FORMAT_VideoInfo, vihYuy2));
+    types.push_back(MakeType("H264 with a sequence header past its block", MEDIATYPE_Video, kSubtypeH264,
+                             kFormatMpeg2Video, mviOverlong));
     // Blocks the type owns point at its own bytes; the others stay null.
     for (HostileType& t : types)
         t.mt.pbFormat = t.format.empty() ? nullptr : t.format.data();
@@ -1066,6 +1088,79 @@ TEST_F(FilterTest, ServerPresentsASampleFromTheFarPastAtOnce)
     EXPECT_TRUE(SUCCEEDED(graph.Control()->Stop()));
     upstream.join();
     EXPECT_TRUE(bPresented) << cPresented << " of 2 samples presented";
+}
+
+// ---------------------------------------------------------------------------
+// Samples the encoders cannot take
+
+namespace
+{
+
+struct SampleSizeCase
+{
+    const char* pszName;
+    bool bVideo;
+    long cbData;
+    HRESULT hrExpected;
+};
+
+constexpr long kPictureBytes = 640 * 360 * 4;
+constexpr long kPcmFrameBytes = 4;
+
+const SampleSizeCase kSampleSizeCases[] = {
+    {"a whole picture", true, kPictureBytes, S_OK},
+    {"an empty picture", true, 0, E_INVALIDARG},
+    {"a picture a row short", true, kPictureBytes - 640 * 4, E_INVALIDARG},
+    {"1024 PCM frames", false, 1024 * kPcmFrameBytes, S_OK},
+    {"the short last PCM buffer", false, 768 * kPcmFrameBytes, S_OK},
+    {"an empty PCM buffer", false, 0, E_INVALIDARG},
+    {"half a PCM frame", false, 1024 * kPcmFrameBytes + 2, E_INVALIDARG},
+    {"more than one AAC frame of PCM", false, 1025 * kPcmFrameBytes, E_INVALIDARG},
+};
+
+} // namespace
+
+// A sample an encoder cannot code ends the stream with a status the graph
+// hears, and nothing goes downstream; a good one of the same type goes
+// through.
+TEST_F(FilterTest, EncodersRefuseSamplesOfTheWrongSize)
+{
+    const VIDEOINFOHEADER vih = PlainVideoInfo();
+    const WAVEFORMATEX wfx = PlainPcm();
+    for (const SampleSizeCase& c : kSampleSizeCases)
+    {
+        SCOPED_TRACE(c.pszName);
+        HostileType type = c.bVideo ? MakeType("RGB32", MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_VideoInfo, vih)
+                                    : MakeType("PCM", MEDIATYPE_Audio, MEDIASUBTYPE_PCM, FORMAT_WaveFormatEx, wfx);
+        type.mt.pbFormat = type.format.data();
+        CTestGraph graph;
+        CSourcePin* pSource = nullptr;
+        const CComPtr<IBaseFilter> spSource =
+            CSinglePinFilter<CSourcePin>::Create(&pSource, type.mt, c.bVideo ? kPictureBytes : 2048 * kPcmFrameBytes);
+        graph.Add(spSource, L"Source");
+        const CComPtr<IBaseFilter> spEncoder =
+            graph.Add(c.bVideo ? CLSID_VelkH264Encoder : CLSID_VelkAACEncoder, L"Encoder");
+        CSinkPin* pSink = nullptr;
+        const CComPtr<IBaseFilter> spSink = CSinglePinFilter<CSinkPin>::Create(&pSink, SinkMode::Take, S_OK);
+        graph.Add(spSink, L"Sink");
+        ASSERT_EQ(S_OK, graph.Connect(spSource, 0, spEncoder, 0));
+        ASSERT_EQ(S_OK, graph.Connect(spEncoder, 0, spSink, 0));
+        ASSERT_TRUE(SUCCEEDED(graph.RunWithoutClock()));
+
+        const HRESULT hrDelivered = pSource->DeliverSized(0, c.cbData);
+        if (c.hrExpected == S_OK)
+        {
+            EXPECT_EQ(S_OK, hrDelivered);
+            EXPECT_EQ(1, pSink->ReceiveCalls());
+            continue;
+        }
+        // The encoder says its failure to the graph and asks for no more.
+        EXPECT_EQ(S_FALSE, hrDelivered);
+        LONG_PTR lStatus = 0;
+        ASSERT_TRUE(graph.WaitForEvent(EC_ERRORABORT, &lStatus, kPatienceMs));
+        EXPECT_EQ(c.hrExpected, static_cast<HRESULT>(lStatus));
+        EXPECT_EQ(0, pSink->ReceiveCalls());
+    }
 }
 
 // ---------------------------------------------------------------------------
