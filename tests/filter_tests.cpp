@@ -15,11 +15,18 @@
 #include "MediaTime.h"
 
 #include <dshow.h>
+#include <dvdmedia.h>
 #include <mmreg.h>
 
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -36,6 +43,7 @@ constexpr DWORD kPatienceMs = 10000;
 // The subtypes the filters stream, as mingw-w64's uuids.h lacks two of them.
 constexpr GUID kSubtypeH264 = {0x34363248, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 constexpr GUID kSubtypeRawAac1 = {0x000000ff, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+constexpr GUID kFormatMpeg2Video = {0xe06d80e3, 0xdb46, 0x11cf, {0xb4, 0xd1, 0x00, 0x80, 0x5f, 0x6c, 0xbb, 0xea}};
 
 class CEvent
 {
@@ -67,6 +75,7 @@ enum class SinkMode
     Take, // presents every sample at once
     Fail, // refuses every sample with a status of its own, as a foreign filter may
     Hold, // holds the first sample until released
+    Record, // presents every sample at once and keeps all of its bytes
 };
 
 // The head of a sample the sink took, with its flags.
@@ -130,10 +139,13 @@ protected:
         const long cb = pSample->GetActualDataLength();
         if (FAILED(pSample->GetPointer(&pb)) || cb < 0)
             return S_OK;
+        const bool bWhole = m_eMode == SinkMode::Record;
         std::lock_guard<std::mutex> lock(m_samplesLock);
-        if (m_samples.size() < kKeptSamples)
+        if (bWhole || m_samples.size() < kKeptSamples)
             m_samples.push_back({pSample->IsSyncPoint() == S_OK, pSample->IsDiscontinuity() == S_OK,
-                                 std::vector<BYTE>(pb, pb + std::min<size_t>(static_cast<size_t>(cb), kKeptBytes))});
+                                 std::vector<BYTE>(pb, pb + (bWhole ? static_cast<size_t>(cb)
+                                                                    : std::min<size_t>(static_cast<size_t>(cb),
+                                                                                       kKeptBytes)))});
         return S_OK;
     }
     HRESULT OnEndOfStream() override
@@ -300,6 +312,12 @@ public:
 
     CComPtr<IMediaControl> Control() { return Query<IMediaControl>(m_spGraph, IID_IMediaControl); }
     CComPtr<IMediaSeeking> Seeking() { return Query<IMediaSeeking>(m_spGraph, IID_IMediaSeeking); }
+    // Without a clock the graph streams as fast as its filters go.
+    HRESULT RunWithoutClock()
+    {
+        const HRESULT hr = Query<IMediaFilter>(m_spGraph, IID_IMediaFilter)->SetSyncSource(nullptr);
+        return FAILED(hr) ? hr : Control()->Run();
+    }
 
     // Runs the graph; a pause that completes later is fine.
     void Run() { EXPECT_TRUE(SUCCEEDED(Control()->Run())); }
@@ -1048,4 +1066,199 @@ TEST_F(FilterTest, ServerPresentsASampleFromTheFarPastAtOnce)
     EXPECT_TRUE(SUCCEEDED(graph.Control()->Stop()));
     upstream.join();
     EXPECT_TRUE(bPresented) << cPresented << " of 2 samples presented";
+}
+
+// ---------------------------------------------------------------------------
+// The encoders' output as it leaves them
+
+namespace
+{
+
+struct NalUnit
+{
+    int nType;
+    std::vector<BYTE> bytes; // header byte first, no start code
+};
+
+// The NAL units of an Annex B access unit (3- or 4-byte start codes).
+std::vector<NalUnit> SplitAnnexB(const std::vector<BYTE>& au)
+{
+    std::vector<size_t> starts;
+    for (size_t i = 0; i + 3 <= au.size(); ++i)
+    {
+        if (au[i] == 0 && au[i + 1] == 0 && au[i + 2] == 1)
+        {
+            starts.push_back(i + 3);
+            i += 2;
+        }
+    }
+    std::vector<NalUnit> units;
+    for (size_t k = 0; k < starts.size(); ++k)
+    {
+        size_t end = k + 1 < starts.size() ? starts[k + 1] - 3 : au.size();
+        if (k + 1 < starts.size() && end > starts[k] && au[end - 1] == 0)
+            --end; // the leading zero of a 4-byte start code
+        if (end > starts[k])
+            units.push_back({au[starts[k]] & 0x1F, std::vector<BYTE>(au.begin() + starts[k], au.begin() + end)});
+    }
+    return units;
+}
+
+bool HasNalType(const std::vector<NalUnit>& units, int nType)
+{
+    return std::any_of(units.begin(), units.end(), [&](const NalUnit& unit) { return unit.nType == nType; });
+}
+
+// The connection's type of a pin; freed when it goes.
+class CConnectionType
+{
+public:
+    explicit CConnectionType(IPin* pPin) { m_hr = pPin->ConnectionMediaType(&m_mt); }
+    ~CConnectionType()
+    {
+        if (SUCCEEDED(m_hr))
+        {
+            ::CoTaskMemFree(m_mt.pbFormat);
+            if (m_mt.pUnk != nullptr)
+                m_mt.pUnk->Release();
+        }
+    }
+    CConnectionType(const CConnectionType&) = delete;
+    CConnectionType& operator=(const CConnectionType&) = delete;
+
+    HRESULT Status() const { return m_hr; }
+    const AM_MEDIA_TYPE& Get() const { return m_mt; }
+
+private:
+    AM_MEDIA_TYPE m_mt = {};
+    HRESULT m_hr = E_FAIL;
+};
+
+// The folder named by SKERRY_MEDIA_DUMP, where the streams go for players
+// of other makers to check; empty when it is not set.
+std::wstring DumpFolder()
+{
+    wchar_t sz[MAX_PATH] = {};
+    const DWORD cch = ::GetEnvironmentVariableW(L"SKERRY_MEDIA_DUMP", sz, MAX_PATH);
+    return cch > 0 && cch < MAX_PATH ? std::wstring(sz) : std::wstring();
+}
+
+struct FileCloser
+{
+    void operator()(std::FILE* pFile) const { std::fclose(pFile); }
+};
+
+bool WriteSamples(const std::wstring& path, const std::vector<SampleHead>& samples,
+                  const std::function<std::vector<BYTE>(size_t)>& header)
+{
+    const std::unique_ptr<std::FILE, FileCloser> spFile(_wfopen(path.c_str(), L"wb"));
+    if (!spFile)
+        return false;
+    for (const SampleHead& sample : samples)
+    {
+        const std::vector<BYTE> head = header(sample.head.size());
+        if (std::fwrite(head.data(), 1, head.size(), spFile.get()) != head.size() ||
+            std::fwrite(sample.head.data(), 1, sample.head.size(), spFile.get()) != sample.head.size())
+            return false;
+    }
+    return true;
+}
+
+// The 7-byte ADTS header (no CRC) of a raw AAC frame, from the two bytes of
+// its AudioSpecificConfig, so that any player can read the dump.
+std::vector<BYTE> AdtsHeader(const BYTE (&rgbConfig)[2], size_t cbFrame)
+{
+    const unsigned uObjectType = rgbConfig[0] >> 3;
+    const unsigned uRateIndex = ((rgbConfig[0] & 7u) << 1) | (rgbConfig[1] >> 7);
+    const unsigned uChannels = (rgbConfig[1] >> 3) & 15u;
+    const unsigned cbLength = static_cast<unsigned>(cbFrame) + 7;
+    return {0xFF,
+            0xF1,
+            static_cast<BYTE>(((uObjectType - 1) << 6) | (uRateIndex << 2) | (uChannels >> 2)),
+            static_cast<BYTE>(((uChannels & 3u) << 6) | ((cbLength >> 11) & 3u)),
+            static_cast<BYTE>(cbLength >> 3),
+            static_cast<BYTE>(((cbLength & 7u) << 5) | 0x1F),
+            0xFC};
+}
+
+constexpr size_t kDefaultPictures = 250;
+// 10 s at 48 kHz in frames of 1024 samples, the last one shorter.
+constexpr size_t kDefaultAudioFrames = (10 * 48000 + 1023) / 1024;
+
+} // namespace
+
+// The default stream through both encoders, as fast as they go: every
+// picture one access unit, a key frame with its parameter sets every
+// second, the same parameter sets in the connection's type, and one AAC
+// frame per audio buffer. With SKERRY_MEDIA_DUMP set, the elementary streams
+// are written there (video.h264, audio.aac) for ffmpeg to decode.
+TEST_F(FilterTest, EncodersHandTheWholeDefaultStreamOnWithItsParameterSetsInTheType)
+{
+    CTestGraph graph;
+    const CComPtr<IBaseFilter> spGenerator = graph.Add(CLSID_VelkVideoGenerator, VELK_NAME_VIDEO_GENERATOR);
+    const CComPtr<IBaseFilter> spH264 = graph.Add(CLSID_VelkH264Encoder, VELK_NAME_H264_ENCODER);
+    const CComPtr<IBaseFilter> spAac = graph.Add(CLSID_VelkAACEncoder, VELK_NAME_AAC_ENCODER);
+    CSinkPin* pVideo = nullptr;
+    CSinkPin* pAudio = nullptr;
+    const CComPtr<IBaseFilter> spVideoSink = CSinglePinFilter<CSinkPin>::Create(&pVideo, SinkMode::Record, S_OK);
+    const CComPtr<IBaseFilter> spAudioSink = CSinglePinFilter<CSinkPin>::Create(&pAudio, SinkMode::Record, S_OK);
+    graph.Add(spVideoSink, L"Video sink");
+    graph.Add(spAudioSink, L"Audio sink");
+    ASSERT_EQ(S_OK, graph.Connect(spGenerator, VelkStreamVideo, spH264, 0));
+    ASSERT_EQ(S_OK, graph.Connect(spH264, 0, spVideoSink, 0));
+    ASSERT_EQ(S_OK, graph.Connect(spGenerator, VelkStreamAudio, spAac, 0));
+    ASSERT_EQ(S_OK, graph.Connect(spAac, 0, spAudioSink, 0));
+
+    ASSERT_TRUE(SUCCEEDED(graph.RunWithoutClock()));
+    ASSERT_TRUE(WaitUntil([&] { return pVideo->EndsOfStream() == 1 && pAudio->EndsOfStream() == 1; }, 60000));
+    const std::vector<SampleHead> pictures = pVideo->Samples();
+    const std::vector<SampleHead> frames = pAudio->Samples();
+
+    ASSERT_EQ(kDefaultPictures, pictures.size());
+    for (size_t i = 0; i < pictures.size(); ++i)
+    {
+        SCOPED_TRACE(i);
+        const std::vector<NalUnit> units = SplitAnnexB(pictures[i].head);
+        const bool bKey = i % 25 == 0;
+        EXPECT_EQ(bKey, pictures[i].bSyncPoint);
+        EXPECT_EQ(bKey, HasNalType(units, kNalIdr));
+        EXPECT_EQ(bKey, HasNalType(units, kNalSps) && HasNalType(units, kNalPps));
+    }
+
+    // The connection's type: MPEG2VIDEOINFO whose sequence header is the
+    // SPS and PPS the key frames carry.
+    const CConnectionType video(PinOf(spVideoSink, PINDIR_INPUT, 0));
+    ASSERT_EQ(S_OK, video.Status());
+    EXPECT_TRUE(video.Get().bTemporalCompression);
+    ASSERT_TRUE(IsEqualGUID(video.Get().formattype, kFormatMpeg2Video));
+    ASSERT_GE(video.Get().cbFormat, offsetof(MPEG2VIDEOINFO, dwSequenceHeader));
+    const auto* pmvi = reinterpret_cast<const MPEG2VIDEOINFO*>(video.Get().pbFormat);
+    ASSERT_LE(pmvi->cbSequenceHeader, video.Get().cbFormat - offsetof(MPEG2VIDEOINFO, dwSequenceHeader));
+    const BYTE* pbHeader = reinterpret_cast<const BYTE*>(pmvi->dwSequenceHeader);
+    const std::vector<NalUnit> header = SplitAnnexB(std::vector<BYTE>(pbHeader, pbHeader + pmvi->cbSequenceHeader));
+    const std::vector<NalUnit> first = SplitAnnexB(pictures[0].head);
+    ASSERT_EQ(2u, header.size());
+    ASSERT_GE(first.size(), 3u);
+    EXPECT_EQ(first[0].bytes, header[0].bytes) << "SPS";
+    EXPECT_EQ(first[1].bytes, header[1].bytes) << "PPS";
+    EXPECT_EQ(66u, pmvi->dwProfile);
+    EXPECT_EQ(first[0].bytes[3], pmvi->dwLevel);
+    EXPECT_EQ(640, pmvi->hdr.bmiHeader.biWidth);
+    EXPECT_EQ(360, std::abs(pmvi->hdr.bmiHeader.biHeight));
+
+    ASSERT_EQ(kDefaultAudioFrames, frames.size());
+    EXPECT_TRUE(std::all_of(frames.begin(), frames.end(),
+                            [](const SampleHead& frame) { return frame.bSyncPoint && !frame.head.empty(); }));
+
+    const std::wstring folder = DumpFolder();
+    if (folder.empty())
+        return;
+    const CConnectionType audio(PinOf(spAudioSink, PINDIR_INPUT, 0));
+    ASSERT_EQ(S_OK, audio.Status());
+    ASSERT_GE(audio.Get().cbFormat, sizeof(WAVEFORMATEX) + 2);
+    BYTE rgbConfig[2] = {};
+    std::memcpy(rgbConfig, audio.Get().pbFormat + sizeof(WAVEFORMATEX), sizeof(rgbConfig));
+    EXPECT_TRUE(WriteSamples(folder + L"\\video.h264", pictures, [](size_t) { return std::vector<BYTE>(); }));
+    EXPECT_TRUE(WriteSamples(folder + L"\\audio.aac", frames,
+                             [&](size_t cbFrame) { return AdtsHeader(rgbConfig, cbFrame); }));
 }

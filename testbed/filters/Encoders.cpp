@@ -2,6 +2,7 @@
 
 #include "MediaFormats.h"
 #include "VelkFilters.h"
+#include "aac/SilentFrame.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -16,39 +17,6 @@ constexpr long kOutputBuffers = 4;
 constexpr long kH264BufferSize = 512 * 1024;
 constexpr long kAacBufferSize = 1024;
 
-// FNV-1a over the raw data: cheap, and any change in a frame shows.
-ULONGLONG HashBytes(const BYTE* pb, long cb)
-{
-    ULONGLONG ullHash = 1469598103934665603ull;
-    for (long i = 0; i < cb; ++i)
-        ullHash = (ullHash ^ pb[i]) * 1099511628211ull;
-    return ullHash;
-}
-
-// Big-endian fields of an access unit.
-class CPayloadWriter
-{
-public:
-    CPayloadWriter(BYTE* pb, long cb) : m_pb(pb), m_cb(cb) {}
-
-    void Put(ULONGLONG ull, int cBytes)
-    {
-        for (int i = cBytes - 1; i >= 0; --i)
-        {
-            if (m_cUsed < m_cb)
-                m_pb[m_cUsed] = static_cast<BYTE>(ull >> (8 * i));
-            ++m_cUsed;
-        }
-    }
-    bool Overflowed() const { return m_cUsed > m_cb; }
-    long Used() const { return m_cUsed; }
-
-private:
-    BYTE* const m_pb;
-    const long m_cb;
-    long m_cUsed = 0;
-};
-
 // The input's payload and the output's buffer of one transform.
 HRESULT Buffers(IMediaSample* pIn, IMediaSample* pOut, BYTE*& pbIn, long& cbIn, BYTE*& pbOut)
 {
@@ -60,13 +28,6 @@ HRESULT Buffers(IMediaSample* pIn, IMediaSample* pOut, BYTE*& pbIn, long& cbIn, 
         return hr;
     cbIn = pIn->GetActualDataLength();
     return S_OK;
-}
-
-HRESULT FinishPayload(IMediaSample* pOut, const CPayloadWriter& writer)
-{
-    if (writer.Overflowed())
-        return VFW_E_BUFFER_OVERFLOW;
-    return pOut->SetActualDataLength(writer.Used());
 }
 
 void SetOutputBuffers(long cbBuffer, ALLOCATOR_PROPERTIES& props)
@@ -89,21 +50,33 @@ HRESULT CH264Encoder::Create(REFIID riid, void** ppv)
     return QueryNewObject(new (std::nothrow) CH264Encoder(), riid, ppv);
 }
 
+// The encoder reads 32-bit pixels only.
 HRESULT CH264Encoder::CheckInputType(const AM_MEDIA_TYPE& mt)
 {
-    return IsRawVideoType(mt) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    return IsRawVideoType(mt) && IsEqualGUID(mt.subtype, MEDIASUBTYPE_RGB32) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
 }
 
+// First the type that carries the parameter sets; then the plain one, which
+// graphs saved before ask for.
 HRESULT CH264Encoder::GetOutputType(int nIndex, const AM_MEDIA_TYPE& mtIn, CMediaTypeHolder& mtOut)
 {
     if (nIndex < 0)
         return E_INVALIDARG;
-    if (nIndex > 0)
-        return VFW_S_NO_MORE_ITEMS;
     const VIDEOINFOHEADER* pvih = FormatOf<VIDEOINFOHEADER>(mtIn, FORMAT_VideoInfo);
-    if (pvih == nullptr)
+    if (pvih == nullptr || !m_spEncoder)
         return VFW_E_TYPE_NOT_ACCEPTED;
-    return MakeH264VideoType(*pvih, mtOut);
+    switch (nIndex)
+    {
+    case 0: {
+        const std::vector<uint8_t>& sps = m_spEncoder->SequenceParameterSet();
+        const std::vector<uint8_t>& pps = m_spEncoder->PictureParameterSet();
+        return MakeH264SequenceType(*pvih, sps.data(), sps.size(), pps.data(), pps.size(), mtOut);
+    }
+    case 1:
+        return MakeH264VideoType(*pvih, mtOut);
+    default:
+        return VFW_S_NO_MORE_ITEMS;
+    }
 }
 
 void CH264Encoder::GetOutputBuffers(const AM_MEDIA_TYPE&, ALLOCATOR_PROPERTIES& props)
@@ -179,7 +152,9 @@ HRESULT CAacEncoder::CheckInputType(const AM_MEDIA_TYPE& mt)
 
 void CAacEncoder::OnInputConnected(const AM_MEDIA_TYPE& mt)
 {
-    m_nBlockAlign = FormatOf<WAVEFORMATEX>(mt, FORMAT_WaveFormatEx)->nBlockAlign;
+    const WAVEFORMATEX* pwfx = FormatOf<WAVEFORMATEX>(mt, FORMAT_WaveFormatEx);
+    m_nBlockAlign = pwfx->nBlockAlign;
+    m_nChannels = pwfx->nChannels;
 }
 
 HRESULT CAacEncoder::GetOutputType(int nIndex, const AM_MEDIA_TYPE& mtIn, CMediaTypeHolder& mtOut)
@@ -199,7 +174,8 @@ void CAacEncoder::GetOutputBuffers(const AM_MEDIA_TYPE&, ALLOCATOR_PROPERTIES& p
     SetOutputBuffers(kAacBufferSize, props);
 }
 
-// One raw AAC frame: a syntax-element byte, the PCM frame count and hash.
+// One raw AAC frame for each buffer of whole PCM frames, 1024 at most (the
+// last buffer of a stream may be shorter).
 HRESULT CAacEncoder::Transform(IMediaSample* pIn, IMediaSample* pOut)
 {
     BYTE* pbIn = nullptr;
@@ -212,10 +188,12 @@ HRESULT CAacEncoder::Transform(IMediaSample* pIn, IMediaSample* pOut)
     // The input type was checked for it; a zero would still not divide.
     if (m_nBlockAlign == 0)
         return VFW_E_INVALIDMEDIATYPE;
-    CPayloadWriter writer(pbOut, pOut->GetSize());
-    writer.Put(0x21, 1); // a channel pair element, as stereo AAC starts
-    writer.Put(static_cast<ULONG>(cbIn / m_nBlockAlign), 2);
-    writer.Put(HashBytes(pbIn, cbIn), 8);
+    if (cbIn <= 0 || cbIn % m_nBlockAlign != 0 || cbIn / m_nBlockAlign > kAudioFramesPerBuffer)
+        return E_INVALIDARG;
+    const long cbOut = pOut->GetSize();
+    const size_t cbFrame = aac::WriteSilentFrame(m_nChannels, pbOut, cbOut > 0 ? static_cast<size_t>(cbOut) : 0);
+    if (cbFrame == 0)
+        return VFW_E_BUFFER_OVERFLOW;
     pOut->SetSyncPoint(TRUE);
-    return FinishPayload(pOut, writer);
+    return pOut->SetActualDataLength(static_cast<long>(cbFrame));
 }

@@ -1,8 +1,8 @@
 // The H.264 and AAC encoders. The H.264 encoder wraps the encoder core in
-// h264/; the AAC encoder is still a cheap, deterministic stand-in: each input
-// sample becomes one compact access unit that names the frame and carries a
-// hash of its raw data, so every sample, time stamp and flag can be followed
-// through to the server.
+// h264/. The AAC encoder turns each buffer of up to 1024 PCM frames into one
+// standard AAC-LC frame, but without its spectrum yet (aac/SilentFrame.h):
+// players decode the stream cleanly, as silence, and every sample, time
+// stamp and flag can still be followed through to the server.
 #pragma once
 
 #include "base/TransformFilter.h"
@@ -48,6 +48,7 @@ public:
 private:
     CAacEncoder();
 
-    // Block alignment of the connected PCM, set while stopped.
+    // Block alignment and channels of the connected PCM, set while stopped.
     WORD m_nBlockAlign = 4;
+    WORD m_nChannels = 2;
 };

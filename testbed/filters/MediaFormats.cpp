@@ -1,8 +1,12 @@
 #include "MediaFormats.h"
 
+#include <dvdmedia.h>
 #include <mmreg.h>
 
+#include <cstddef>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace
 {
@@ -35,6 +39,38 @@ bool HasPictureSize(const BITMAPINFOHEADER& bmih)
 {
     return bmih.biWidth > 0 && bmih.biWidth <= kMaxPictureSide && bmih.biHeight != 0 &&
            bmih.biHeight >= -kMaxPictureSide && bmih.biHeight <= kMaxPictureSide;
+}
+
+constexpr DWORD kH264BitRate = 2000000;
+// Far above what an SPS or PPS takes; a longer one is not ours.
+constexpr size_t kMaxParameterSetBytes = 1024;
+constexpr BYTE kStartCode[] = {0, 0, 0, 1};
+
+// The picture of the raw video, as the encoded stream describes it.
+BITMAPINFOHEADER H264BitmapHeader(const BITMAPINFOHEADER& bmihIn)
+{
+    BITMAPINFOHEADER bmih = bmihIn;
+    bmih.biBitCount = 24;
+    bmih.biCompression = kFourccH264;
+    bmih.biSizeImage = 0;
+    return bmih;
+}
+
+void SetH264MajorFields(AM_MEDIA_TYPE& t)
+{
+    t.majortype = MEDIATYPE_Video;
+    t.subtype = kSubtypeH264;
+    t.bFixedSizeSamples = FALSE;
+    t.bTemporalCompression = TRUE;
+    t.lSampleSize = 0;
+}
+
+// A NAL unit with its start code at pb; returns where the next one goes.
+BYTE* AppendNalUnit(BYTE* pb, const BYTE* pbNal, size_t cbNal)
+{
+    std::memcpy(pb, kStartCode, sizeof(kStartCode));
+    std::memcpy(pb + sizeof(kStartCode), pbNal, cbNal);
+    return pb + sizeof(kStartCode) + cbNal;
 }
 
 } // namespace
@@ -81,21 +117,44 @@ HRESULT MakePcmAudioType(CMediaTypeHolder& mt)
     return mt.SetFormat(FORMAT_WaveFormatEx, &wfx, sizeof(wfx));
 }
 
+HRESULT MakeH264SequenceType(const VIDEOINFOHEADER& vihIn, const BYTE* pbSps, size_t cbSps, const BYTE* pbPps,
+                             size_t cbPps, CMediaTypeHolder& mt)
+{
+    // Profile and level are the SPS's own bytes after its NAL header.
+    if (pbSps == nullptr || pbPps == nullptr || cbSps < 4 || cbPps < 1 || cbSps > kMaxParameterSetBytes ||
+        cbPps > kMaxParameterSetBytes)
+        return E_INVALIDARG;
+    const size_t cbHeader = 2 * sizeof(kStartCode) + cbSps + cbPps;
+    std::vector<BYTE> format(offsetof(MPEG2VIDEOINFO, dwSequenceHeader) + cbHeader);
+    MPEG2VIDEOINFO* pmvi = reinterpret_cast<MPEG2VIDEOINFO*>(format.data());
+    VIDEOINFOHEADER2& hdr = pmvi->hdr;
+    hdr.rcSource = vihIn.rcSource;
+    hdr.rcTarget = vihIn.rcTarget;
+    hdr.dwBitRate = kH264BitRate;
+    hdr.AvgTimePerFrame = vihIn.AvgTimePerFrame;
+    hdr.dwPictAspectRatioX = static_cast<DWORD>(vihIn.bmiHeader.biWidth);
+    hdr.dwPictAspectRatioY = static_cast<DWORD>(std::abs(vihIn.bmiHeader.biHeight));
+    hdr.bmiHeader = H264BitmapHeader(vihIn.bmiHeader);
+    pmvi->cbSequenceHeader = static_cast<DWORD>(cbHeader);
+    pmvi->dwProfile = pbSps[1];
+    pmvi->dwLevel = pbSps[3];
+    BYTE* pb = reinterpret_cast<BYTE*>(pmvi->dwSequenceHeader);
+    pb = AppendNalUnit(pb, pbSps, cbSps);
+    AppendNalUnit(pb, pbPps, cbPps);
+
+    mt.Clear();
+    SetH264MajorFields(mt.Edit());
+    return mt.SetFormat(kFormatMpeg2Video, format.data(), static_cast<ULONG>(format.size()));
+}
+
 HRESULT MakeH264VideoType(const VIDEOINFOHEADER& vihIn, CMediaTypeHolder& mt)
 {
     VIDEOINFOHEADER vih = vihIn;
-    vih.dwBitRate = 2000000;
-    vih.bmiHeader.biBitCount = 24;
-    vih.bmiHeader.biCompression = kFourccH264;
-    vih.bmiHeader.biSizeImage = 0;
+    vih.dwBitRate = kH264BitRate;
+    vih.bmiHeader = H264BitmapHeader(vihIn.bmiHeader);
 
     mt.Clear();
-    AM_MEDIA_TYPE& t = mt.Edit();
-    t.majortype = MEDIATYPE_Video;
-    t.subtype = kSubtypeH264;
-    t.bFixedSizeSamples = FALSE;
-    t.bTemporalCompression = TRUE;
-    t.lSampleSize = 0;
+    SetH264MajorFields(mt.Edit());
     return mt.SetFormat(FORMAT_VideoInfo, &vih, sizeof(vih));
 }
 
@@ -156,8 +215,16 @@ bool IsH264VideoType(const AM_MEDIA_TYPE& mt)
 {
     if (!IsEqualGUID(mt.majortype, MEDIATYPE_Video) || !IsEqualGUID(mt.subtype, kSubtypeH264))
         return false;
-    const VIDEOINFOHEADER* pvih = FormatOf<VIDEOINFOHEADER>(mt, FORMAT_VideoInfo);
-    return pvih != nullptr && HasPictureSize(pvih->bmiHeader);
+    if (const VIDEOINFOHEADER* pvih = FormatOf<VIDEOINFOHEADER>(mt, FORMAT_VideoInfo))
+        return HasPictureSize(pvih->bmiHeader);
+    // The sequence header may be empty, so the block may end before the
+    // declared array does.
+    if (!IsEqualGUID(mt.formattype, kFormatMpeg2Video) || !HasPlausibleFormat(mt) || mt.pbFormat == nullptr ||
+        mt.cbFormat < offsetof(MPEG2VIDEOINFO, dwSequenceHeader))
+        return false;
+    const MPEG2VIDEOINFO* pmvi = reinterpret_cast<const MPEG2VIDEOINFO*>(mt.pbFormat);
+    return pmvi->cbSequenceHeader <= mt.cbFormat - offsetof(MPEG2VIDEOINFO, dwSequenceHeader) &&
+           HasPictureSize(pmvi->hdr.bmiHeader);
 }
 
 bool IsAacAudioType(const AM_MEDIA_TYPE& mt)

@@ -11,6 +11,8 @@ inline constexpr GUID kSubtypeH264 = {0x34363248, 0x0000, 0x0010, {0x80, 0x00, 0
 inline constexpr GUID kSubtypeRawAac1 = {0x000000ff, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 inline constexpr WORD kWaveFormatRawAac1 = 0x00FF;
 inline constexpr DWORD kFourccH264 = 0x34363248; // 'H264'
+// FORMAT_MPEG2Video, which ksuuids.h declares only for kernel-streaming code.
+inline constexpr GUID kFormatMpeg2Video = {0xe06d80e3, 0xdb46, 0x11cf, {0xb4, 0xd1, 0x00, 0x80, 0x5f, 0x6c, 0xbb, 0xea}};
 
 // The generator's video: 640x360 RGB32 at 25 frames a second.
 inline constexpr LONG kVideoWidth = 640;
@@ -26,12 +28,18 @@ inline constexpr REFERENCE_TIME kUnitsPerSecond = 10000000;
 
 HRESULT MakeRgb32VideoType(CMediaTypeHolder& mt);
 HRESULT MakePcmAudioType(CMediaTypeHolder& mt);
-// The encoded types for a given raw type.
+// The encoded types for a given raw type. H.264 comes in two forms: with an
+// MPEG2VIDEOINFO whose sequence header holds the SPS and PPS (with start
+// codes), where a DirectShow H.264 decoder looks for them before the first
+// sample, and with a plain VIDEOINFOHEADER, as graphs saved before took it.
+HRESULT MakeH264SequenceType(const VIDEOINFOHEADER& vihIn, const BYTE* pbSps, size_t cbSps, const BYTE* pbPps,
+                             size_t cbPps, CMediaTypeHolder& mt);
 HRESULT MakeH264VideoType(const VIDEOINFOHEADER& vihIn, CMediaTypeHolder& mt);
 HRESULT MakeAacAudioType(const WAVEFORMATEX& wfxIn, CMediaTypeHolder& mt);
 
 // The checks each input makes.
 bool IsRawVideoType(const AM_MEDIA_TYPE& mt);
 bool IsPcmAudioType(const AM_MEDIA_TYPE& mt);
+// Either form of H.264; a sequence header must fit its format block.
 bool IsH264VideoType(const AM_MEDIA_TYPE& mt);
 bool IsAacAudioType(const AM_MEDIA_TYPE& mt);

@@ -16,13 +16,10 @@ set -euo pipefail
 ROOT=$1
 WORK=$2
 HERE=$ROOT/tests/h264
-CORE=$ROOT/testbed/filters/h264
 QUALITY=$WORK/h264_quality
 mkdir -p "$WORK"
 
-g++ -std=c++17 -O2 -Wall -Wextra -I"$CORE" -I"$ROOT/testbed/filters" \
-    "$HERE/H264Quality.cpp" "$ROOT/testbed/filters/TestPattern.cpp" "$CORE"/*.cpp \
-    -o "$QUALITY"
+"$HERE/build_harness.sh" "$ROOT" "$QUALITY"
 
 # check <name> <encode options> -- <measure options>
 check() {
