@@ -22,10 +22,12 @@ public:
     void Reset();
 
 private:
-    bool m_bAnchored = false;    // m_rtAnchor/m_msAnchor hold the segment's first sample
+    // The segment's time m_rtAnchor maps to m_msAnchor; a segment after
+    // Restart() is anchored at its first sample.
+    bool m_bAnchored = true;
     bool m_bHandedOut = false;   // m_msLatest is a timestamp handed out
     int64_t m_rtAnchor = 0;
-    int64_t m_msAnchor = 0;
+    uint32_t m_msAnchor = 0;
     uint32_t m_msLatest = 0;
 };
 
