@@ -1,0 +1,251 @@
+// The RTMP server of the default streaming graph, served to real players:
+// the real console plays the graph under Wine while Debian's ffmpeg,
+// ffprobe and rtmpdump connect to it from Linux, and raw sockets play the
+// clients that misbehave.
+#include "NativeJob.h"
+#include "StreamingFixture.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+constexpr wchar_t kszSettingsKey[] = L"Software\\Velk\\RTMP Server";
+
+// The settings of the server, written to the prefix's registry while the
+// object lives and removed again with it.
+class CServerSettings
+{
+public:
+    CServerSettings() { ::RegDeleteTreeW(HKEY_CURRENT_USER, kszSettingsKey); }
+    ~CServerSettings() { ::RegDeleteTreeW(HKEY_CURRENT_USER, kszSettingsKey); }
+    CServerSettings(const CServerSettings&) = delete;
+    CServerSettings& operator=(const CServerSettings&) = delete;
+
+    bool SetDword(LPCWSTR pszName, DWORD dw) { return Set(pszName, REG_DWORD, &dw, sizeof(dw)); }
+    bool SetText(LPCWSTR pszName, const std::wstring& text)
+    {
+        return Set(pszName, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    }
+    bool Set(LPCWSTR pszName, DWORD dwType, const void* pv, DWORD cb)
+    {
+        return ::RegSetKeyValueW(HKEY_CURRENT_USER, kszSettingsKey, pszName, dwType, pv, cb) == ERROR_SUCCESS;
+    }
+};
+
+// A port of its own for each test process, so that runs never clash.
+uint16_t TestPort()
+{
+    return static_cast<uint16_t>(20000 + (::GetCurrentProcessId() * 7 + ::GetTickCount()) % 20000);
+}
+
+// Winsock for the raw clients of a test.
+class CWinsockUser
+{
+public:
+    CWinsockUser()
+    {
+        WSADATA data = {};
+        m_bStarted = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }
+    ~CWinsockUser()
+    {
+        if (m_bStarted)
+            ::WSACleanup();
+    }
+    CWinsockUser(const CWinsockUser&) = delete;
+    CWinsockUser& operator=(const CWinsockUser&) = delete;
+
+private:
+    bool m_bStarted = false;
+};
+
+// A TCP connection (or a listener) of the test's own, closed with it.
+class CRawSocket
+{
+public:
+    CRawSocket() : m_s(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)) {}
+    ~CRawSocket()
+    {
+        if (m_s != INVALID_SOCKET)
+            ::closesocket(m_s);
+    }
+    CRawSocket(const CRawSocket&) = delete;
+    CRawSocket& operator=(const CRawSocket&) = delete;
+
+    bool Connect(uint16_t port) { return ::connect(m_s, Address(port), sizeof(sockaddr_in)) == 0; }
+    bool Listen(uint16_t port)
+    {
+        return ::bind(m_s, Address(port), sizeof(sockaddr_in)) == 0 && ::listen(m_s, 4) == 0;
+    }
+    bool Send(const std::vector<uint8_t>& bytes)
+    {
+        return ::send(m_s, reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()), 0) ==
+               static_cast<int>(bytes.size());
+    }
+    // Waits up to dwTimeoutMs for the server to end the connection, reading
+    // and counting what it sent before; false when it is still open.
+    bool WaitForClose(DWORD dwTimeoutMs, size_t* pcbReceived = nullptr)
+    {
+        const DWORD dwTimeout = dwTimeoutMs;
+        ::setsockopt(m_s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&dwTimeout), sizeof(dwTimeout));
+        char buffer[4096];
+        size_t cbTotal = 0;
+        const DWORD dwStart = ::GetTickCount();
+        for (;;)
+        {
+            const int cb = ::recv(m_s, buffer, sizeof(buffer), 0);
+            if (cb <= 0)
+            {
+                if (pcbReceived != nullptr)
+                    *pcbReceived = cbTotal;
+                return cb == 0 || ::WSAGetLastError() != WSAETIMEDOUT;
+            }
+            cbTotal += static_cast<size_t>(cb);
+            if (::GetTickCount() - dwStart > dwTimeoutMs)
+                return false;
+        }
+    }
+
+private:
+    const sockaddr* Address(uint16_t port)
+    {
+        m_address = {};
+        m_address.sin_family = AF_INET;
+        m_address.sin_port = htons(port);
+        m_address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return reinterpret_cast<const sockaddr*>(&m_address);
+    }
+
+    SOCKET m_s;
+    sockaddr_in m_address = {};
+};
+
+class RtmpServingTest : public StreamingTest
+{
+protected:
+    RtmpServingTest() : m_port(TestPort()), m_folder(MakeTempFolder(L"rtmp"))
+    {
+        EXPECT_TRUE(m_settings.SetDword(L"Port", m_port));
+    }
+    ~RtmpServingTest() override
+    {
+        // What the clients wrote stays for a look when a test failed.
+        if (!HasFailure())
+            RemoveTempFolder(m_folder);
+    }
+
+    std::string Url(const std::string& app = "live", const std::string& stream = "skerry") const
+    {
+        return "rtmp://127.0.0.1:" + std::to_string(m_port) + "/" + app + "/" + stream;
+    }
+
+    std::unique_ptr<CNativeJob> StartClient(const std::string& name, const std::string& command)
+    {
+        auto spJob = std::make_unique<CNativeJob>(m_folder, name, command);
+        EXPECT_TRUE(spJob->Started()) << name;
+        return spJob;
+    }
+
+    VelkClientStatistics ClientStatistics()
+    {
+        VelkClientStatistics stats = {};
+        EXPECT_EQ(S_OK, OnGraph([&](IGraphBuilder* pGraph) {
+                      auto spStats = FilterInterface<IVelkRtmpServerClientStatistics>(
+                          pGraph, VELK_NAME_RTMP_SERVER, IID_IVelkRtmpServerClientStatistics);
+                      return spStats ? spStats->GetClientStatistics(&stats) : E_NOINTERFACE;
+                  }));
+        return stats;
+    }
+
+    bool WaitForServedClients(LONG cServed, DWORD dwTimeoutMs)
+    {
+        return WaitUntil([&] { return ClientStatistics().cClientsServed >= cServed; }, dwTimeoutMs);
+    }
+
+    CWinsockUser m_winsock;
+    CServerSettings m_settings;
+    const uint16_t m_port;
+    const std::wstring m_folder;
+};
+
+// The lines of a text.
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+bool Contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// ffprobe's compact line of the stream of a type ("video", "audio"); empty
+// when there is none.
+std::string StreamLine(const std::string& output, const std::string& type)
+{
+    for (const std::string& line : Lines(output))
+    {
+        if (Contains(line, "codec_type=" + type))
+            return line + "|";
+    }
+    return {};
+}
+
+std::string ProbeCommand(const std::string& target)
+{
+    return "ffprobe -v error -show_entries stream=codec_type,codec_name,width,height,r_frame_rate,sample_rate,"
+           "channels -of compact=p=0 '" + target + "'";
+}
+
+} // namespace
+
+TEST_F(RtmpServingTest, ProbeSeesH264AndAacWhilePlaying)
+{
+    BuildDefaultGraph();
+    ASSERT_TRUE(host.Click(IDC_PLAY));
+    ASSERT_TRUE(WaitForPosition(300, 3000));
+
+    auto spProbe = StartClient("probe", ProbeCommand(Url()));
+    ASSERT_TRUE(spProbe->Wait(9000)) << "ffprobe did not end";
+    EXPECT_EQ(0, spProbe->ExitCode());
+    EXPECT_EQ("", spProbe->Errors());
+    const std::string output = spProbe->Output();
+    const std::string video = StreamLine(output, "video");
+    const std::string audio = StreamLine(output, "audio");
+    for (const char* pszField : {"codec_name=h264|", "width=640|", "height=360|", "r_frame_rate=25/1|"})
+        EXPECT_TRUE(Contains(video, pszField)) << pszField << " in " << output;
+    for (const char* pszField : {"codec_name=aac|", "sample_rate=48000|", "channels=2|"})
+        EXPECT_TRUE(Contains(audio, pszField)) << pszField << " in " << output;
+    EXPECT_GE(ClientStatistics().cClientsServed, 1);
+    EXPECT_GT(ClientStatistics().cbSent, 0);
+}
+
+TEST_F(RtmpServingTest, PlayerConnectedWhilePausedDecodesTheWholeStream)
+{
+    BuildDefaultGraph();
+    ASSERT_TRUE(host.Click(IDC_PAUSE));
+    auto spPlayer = StartClient("player", "ffmpeg -nostdin -v warning -i '" + Url() + "' -f framecrc player.crc");
+    ASSERT_TRUE(WaitForServedClients(1, 8000)) << spPlayer->Errors();
+    ASSERT_TRUE(host.Click(IDC_PLAY));
+    ExpectTheEnd(15000);
+    ASSERT_TRUE(spPlayer->Wait(3000)) << "ffmpeg goes on after the end";
+    EXPECT_EQ(0, spPlayer->ExitCode());
+    EXPECT_EQ("", spPlayer->Errors());
+    const std::string crc = ReadWholeFile(m_folder + L"\\player.crc");
+    std::printf("%s\n", crc.substr(0, 2000).c_str());
+    std::printf("%s\n", crc.substr(crc.size() > 2000 ? crc.size() - 2000 : 0).c_str());
+}
