@@ -130,6 +130,80 @@ private:
     sockaddr_in m_address = {};
 };
 
+// The lines of a text.
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+bool Contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// ffprobe's compact line of the stream of a type ("video", "audio"); empty
+// when there is none.
+std::string StreamLine(const std::string& output, const std::string& type)
+{
+    for (const std::string& line : Lines(output))
+    {
+        if (Contains(line, "codec_type=" + type))
+            return line + "|";
+    }
+    return {};
+}
+
+// What ffmpeg's framecrc output says of one stream: the times of its
+// frames in the source's time base (milliseconds for RTMP).
+struct DecodedStream
+{
+    std::vector<int64_t> pts;
+};
+
+// The decoded frames of the video and audio streams in ffmpeg's framecrc
+// output ("stream, dts, pts, duration, size, hash" after "#" headers).
+void ParseFrameCrc(const std::string& text, DecodedStream& video, DecodedStream& audio)
+{
+    int nVideo = -1;
+    int nAudio = -1;
+    for (const std::string& line : Lines(text))
+    {
+        int nStream = 0;
+        char szType[16] = {};
+        long long llDts = 0;
+        long long llPts = 0;
+        if (std::sscanf(line.c_str(), "#media_type %d: %15s", &nStream, szType) == 2)
+        {
+            (std::string(szType) == "video" ? nVideo : nAudio) = nStream;
+            continue;
+        }
+        if (line.empty() || line[0] == '#' || std::sscanf(line.c_str(), "%d, %lld, %lld", &nStream, &llDts, &llPts) != 3)
+            continue;
+        if (nStream == nVideo)
+            video.pts.push_back(llPts);
+        else if (nStream == nAudio)
+            audio.pts.push_back(llPts);
+    }
+}
+
+// Decodes every frame of the stream at the URL with its own times, and
+// complains (on the errors) about anything at all.
+std::string PlayerCommand(const std::string& url, const std::string& output)
+{
+    return "ffmpeg -nostdin -v warning -i '" + url + "' -fps_mode passthrough -enc_time_base -1 -f framecrc '" +
+           output + "'";
+}
+
+std::string ProbeCommand(const std::string& target)
+{
+    return "ffprobe -v error -show_entries stream=codec_type,codec_name,width,height,r_frame_rate,sample_rate,"
+           "channels -of compact=p=0 '" + target + "'";
+}
+
 class RtmpServingTest : public StreamingTest
 {
 protected:
@@ -167,6 +241,23 @@ protected:
         return stats;
     }
 
+    // Every picture of the 10 s stream at its time, 40 ms apart, and the
+    // sound to its end.
+    void ExpectWholeStream(const std::wstring& crcPath)
+    {
+        DecodedStream video;
+        DecodedStream audio;
+        ParseFrameCrc(ReadWholeFile(crcPath), video, audio);
+        ASSERT_EQ(250u, video.pts.size());
+        for (size_t i = 0; i < video.pts.size(); ++i)
+            ASSERT_EQ(static_cast<int64_t>(i) * 40, video.pts[i]) << "picture " << i;
+        // 10 s of 1024-sample frames at 48 kHz, the last one cut short.
+        EXPECT_EQ(469u, audio.pts.size());
+        ASSERT_FALSE(audio.pts.empty());
+        EXPECT_EQ(0, audio.pts.front());
+        EXPECT_TRUE(std::is_sorted(audio.pts.begin(), audio.pts.end()));
+    }
+
     bool WaitForServedClients(LONG cServed, DWORD dwTimeoutMs)
     {
         return WaitUntil([&] { return ClientStatistics().cClientsServed >= cServed; }, dwTimeoutMs);
@@ -177,39 +268,6 @@ protected:
     const uint16_t m_port;
     const std::wstring m_folder;
 };
-
-// The lines of a text.
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-bool Contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
-
-// ffprobe's compact line of the stream of a type ("video", "audio"); empty
-// when there is none.
-std::string StreamLine(const std::string& output, const std::string& type)
-{
-    for (const std::string& line : Lines(output))
-    {
-        if (Contains(line, "codec_type=" + type))
-            return line + "|";
-    }
-    return {};
-}
-
-std::string ProbeCommand(const std::string& target)
-{
-    return "ffprobe -v error -show_entries stream=codec_type,codec_name,width,height,r_frame_rate,sample_rate,"
-           "channels -of compact=p=0 '" + target + "'";
-}
 
 } // namespace
 
@@ -238,14 +296,12 @@ TEST_F(RtmpServingTest, PlayerConnectedWhilePausedDecodesTheWholeStream)
 {
     BuildDefaultGraph();
     ASSERT_TRUE(host.Click(IDC_PAUSE));
-    auto spPlayer = StartClient("player", "ffmpeg -nostdin -v warning -i '" + Url() + "' -f framecrc player.crc");
+    auto spPlayer = StartClient("player", PlayerCommand(Url(), "player.crc"));
     ASSERT_TRUE(WaitForServedClients(1, 8000)) << spPlayer->Errors();
     ASSERT_TRUE(host.Click(IDC_PLAY));
     ExpectTheEnd(15000);
     ASSERT_TRUE(spPlayer->Wait(3000)) << "ffmpeg goes on after the end";
     EXPECT_EQ(0, spPlayer->ExitCode());
     EXPECT_EQ("", spPlayer->Errors());
-    const std::string crc = ReadWholeFile(m_folder + L"\\player.crc");
-    std::printf("%s\n", crc.substr(0, 2000).c_str());
-    std::printf("%s\n", crc.substr(crc.size() > 2000 ? crc.size() - 2000 : 0).c_str());
+    ExpectWholeStream(spPlayer->PathOf("player.crc"));
 }

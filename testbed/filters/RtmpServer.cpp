@@ -33,6 +33,9 @@ constexpr DWORD kMaxWaitMs = 1000;
 // stalls for longer starts again from a key frame rather than lag behind.
 constexpr size_t kMaxQueuedBytes = 512 * 1024;
 
+// Sound held back until the run's first key frame: a second of it at most.
+constexpr size_t kMaxHeldAudioFrames = 50;
+
 // The compiler's __DATE__ ("Dec  9 2026") and __TIME__ as "2026-12-09 12:00:00".
 void FormatBuildDateTime(wchar_t* psz, size_t cch)
 {
@@ -342,6 +345,8 @@ HRESULT CRtmpServer::StartServingLocked()
     if (FAILED(hr))
         return hr;
     m_timeline.Reset();
+    m_bKeyFrameSent = false;
+    m_heldAudio.clear();
     m_sps.clear();
     m_pps.clear();
     m_headers = HeadersFromTypesLocked();
@@ -441,13 +446,42 @@ HRESULT CRtmpServer::PublishLocked(CServerInputPin* pPin, IMediaSample* pSample,
         }
         frame.ms = m_timeline.Map(rtStart);
         frame.body = std::move(spBody);
-        m_network.Broadcast(frame);
+        SendInOrderLocked(frame);
         return S_OK;
     }
     catch (const std::bad_alloc&)
     {
         return E_OUTOFMEMORY;
     }
+}
+
+// A player starts with a key frame and leaves out whatever comes before it,
+// but the two inputs present the first instant of a run in either order: the
+// sound of that instant waits for the first key frame, so that it is not lost.
+void CRtmpServer::SendInOrderLocked(const rtmp::MediaFrame& frame)
+{
+    if (m_bKeyFrameSent || !m_video.IsConnectedLocked())
+    {
+        m_network.Broadcast(frame);
+        return;
+    }
+    if (frame.kind == rtmp::MediaKind::Audio)
+    {
+        if (m_heldAudio.size() >= kMaxHeldAudioFrames)
+            m_heldAudio.erase(m_heldAudio.begin());
+        m_heldAudio.push_back(frame);
+        return;
+    }
+    if (!frame.bKey)
+        return; // no player would take it
+    m_bKeyFrameSent = true;
+    m_network.Broadcast(frame);
+    for (const rtmp::MediaFrame& audio : m_heldAudio)
+    {
+        if (audio.ms >= frame.ms)
+            m_network.Broadcast(audio);
+    }
+    m_heldAudio.clear();
 }
 
 void CRtmpServer::TakeParameterSetsLocked(IMediaSample* pSample)

@@ -142,6 +142,7 @@ private:
     void TakeParameterSetsLocked(IMediaSample* pSample);
     // Sends a presented sample to the clients.
     HRESULT PublishLocked(CServerInputPin* pPin, IMediaSample* pSample, REFERENCE_TIME rtStart);
+    void SendInOrderLocked(const rtmp::MediaFrame& frame);
 
     // Wakes every thread that waits in the filter: a state change, a flush.
     void WakeLocked() { m_cvFilter.WakeAll(); }
@@ -167,5 +168,7 @@ private:
     rtmp::StreamHeaders m_headers;
     rtmp::Bytes m_sps;
     rtmp::Bytes m_pps;
+    bool m_bKeyFrameSent = false;               // since the filter left the stopped state
+    std::vector<rtmp::MediaFrame> m_heldAudio;  // until then
     CRtmpNetwork m_network;
 };
