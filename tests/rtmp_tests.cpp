@@ -198,6 +198,41 @@ std::string PlayerCommand(const std::string& url, const std::string& output)
            output + "'";
 }
 
+// One tag of an FLV file: its type (8 audio, 9 video, 18 data) and time.
+struct FlvTag
+{
+    int nType;
+    uint32_t ms;
+};
+
+// The tags of an FLV file: a 9-byte header (and its own length), then each
+// tag with an 11-byte header and the size of the tag after it. False for
+// anything else, a file cut short included.
+bool ReadFlvTags(const std::string& flv, std::vector<FlvTag>& tags)
+{
+    const auto* pb = reinterpret_cast<const uint8_t*>(flv.data());
+    auto be = [&](size_t at, int cb) {
+        uint32_t v = 0;
+        for (int i = 0; i < cb; ++i)
+            v = (v << 8) | pb[at + i];
+        return v;
+    };
+    if (flv.size() < 13 || flv.compare(0, 3, "FLV") != 0)
+        return false;
+    size_t at = be(5, 4) + 4;
+    while (at < flv.size())
+    {
+        if (flv.size() - at < 11)
+            return false;
+        const uint32_t cbData = be(at + 1, 3);
+        tags.push_back({pb[at] & 0x1F, be(at + 4, 3) | (static_cast<uint32_t>(pb[at + 7]) << 24)});
+        if (flv.size() - at - 11 < static_cast<size_t>(cbData) + 4)
+            return false;
+        at += 11 + cbData + 4;
+    }
+    return true;
+}
+
 std::string ProbeCommand(const std::string& target)
 {
     return "ffprobe -v error -show_entries stream=codec_type,codec_name,width,height,r_frame_rate,sample_rate,"
@@ -304,4 +339,66 @@ TEST_F(RtmpServingTest, PlayerConnectedWhilePausedDecodesTheWholeStream)
     EXPECT_EQ(0, spPlayer->ExitCode());
     EXPECT_EQ("", spPlayer->Errors());
     ExpectWholeStream(spPlayer->PathOf("player.crc"));
+}
+
+// rtmpdump records from the start; the FLV it writes reads in ffprobe, each
+// stream's times never go back, also across a seek back while playing, and
+// sound and pictures stay within 100 ms of each other.
+TEST_F(RtmpServingTest, RecordingKeepsItsTimesInOrderAndInterleaved)
+{
+    const struct
+    {
+        const char* pszCase;
+        int nSeekAtMs;     // < 0: no seek
+        WORD wSeekTo;      // position bar: thousandths of the duration
+        uint32_t msAtLeast; // the recording's last picture at least
+    } kCases[] = {
+        {"straight", -1, 0, 9900},
+        {"seek back from 4 s to 1 s", 4000, 100, 12500},
+    };
+    for (const auto& c : kCases)
+    {
+        SCOPED_TRACE(c.pszCase);
+        BuildDefaultGraph();
+        ASSERT_TRUE(host.Click(IDC_PAUSE));
+        const std::string name = c.nSeekAtMs < 0 ? "straight" : "seek";
+        auto spDump = StartClient(name, "rtmpdump -q -v -r '" + Url() + "' -o " + name + ".flv");
+        ASSERT_TRUE(WaitForServedClients(1, 8000)) << spDump->Errors();
+        ASSERT_TRUE(host.Click(IDC_PLAY));
+        if (c.nSeekAtMs >= 0)
+        {
+            ASSERT_TRUE(WaitForPosition(c.nSeekAtMs, 8000));
+            Scroll(IDC_POSITION, SB_THUMBPOSITION, c.wSeekTo);
+        }
+        ExpectTheEnd(20000);
+        ASSERT_TRUE(spDump->Wait(3000)) << "rtmpdump goes on after the end";
+        EXPECT_EQ(0, spDump->ExitCode()) << spDump->Errors();
+
+        std::vector<FlvTag> tags;
+        ASSERT_TRUE(ReadFlvTags(ReadWholeFile(spDump->PathOf(name + ".flv")), tags));
+        uint32_t msLast[2] = {0, 0}; // audio, video
+        bool bSeen[2] = {false, false};
+        size_t cVideo = 0;
+        for (const FlvTag& tag : tags)
+        {
+            if (tag.nType != 8 && tag.nType != 9)
+                continue;
+            const int n = tag.nType == 9 ? 1 : 0;
+            cVideo += n;
+            ASSERT_GE(tag.ms, msLast[n]) << "tag " << (&tag - tags.data());
+            if (bSeen[1 - n])
+                ASSERT_LE(tag.ms - std::min(tag.ms, msLast[1 - n]), 100u) << "tag " << (&tag - tags.data());
+            msLast[n] = tag.ms;
+            bSeen[n] = true;
+        }
+        EXPECT_GE(msLast[1], c.msAtLeast);
+        EXPECT_GE(cVideo, 250u);
+
+        auto spProbe = StartClient(name + "-probe", ProbeCommand(name + ".flv"));
+        ASSERT_TRUE(spProbe->Wait(5000));
+        EXPECT_EQ(0, spProbe->ExitCode());
+        EXPECT_EQ("", spProbe->Errors());
+        EXPECT_TRUE(Contains(StreamLine(spProbe->Output(), "video"), "codec_name=h264|"));
+        EXPECT_TRUE(Contains(StreamLine(spProbe->Output(), "audio"), "codec_name=aac|"));
+    }
 }
