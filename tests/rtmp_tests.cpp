@@ -203,6 +203,7 @@ struct FlvTag
 {
     int nType;
     uint32_t ms;
+    uint8_t bFirst; // the body's first byte: 0x17 for a video key frame
 };
 
 // The tags of an FLV file: a 9-byte header (and its own length), then each
@@ -225,9 +226,9 @@ bool ReadFlvTags(const std::string& flv, std::vector<FlvTag>& tags)
         if (flv.size() - at < 11)
             return false;
         const uint32_t cbData = be(at + 1, 3);
-        tags.push_back({pb[at] & 0x1F, be(at + 4, 3) | (static_cast<uint32_t>(pb[at + 7]) << 24)});
-        if (flv.size() - at - 11 < static_cast<size_t>(cbData) + 4)
+        if (flv.size() - at - 11 < static_cast<size_t>(cbData) + 4 || cbData == 0)
             return false;
+        tags.push_back({pb[at] & 0x1F, be(at + 4, 3) | (static_cast<uint32_t>(pb[at + 7]) << 24), pb[at + 11]});
         at += 11 + cbData + 4;
     }
     return true;
@@ -387,7 +388,9 @@ TEST_F(RtmpServingTest, RecordingKeepsItsTimesInOrderAndInterleaved)
             cVideo += n;
             ASSERT_GE(tag.ms, msLast[n]) << "tag " << (&tag - tags.data());
             if (bSeen[1 - n])
+            {
                 ASSERT_LE(tag.ms - std::min(tag.ms, msLast[1 - n]), 100u) << "tag " << (&tag - tags.data());
+            }
             msLast[n] = tag.ms;
             bSeen[n] = true;
         }
@@ -401,4 +404,135 @@ TEST_F(RtmpServingTest, RecordingKeepsItsTimesInOrderAndInterleaved)
         EXPECT_TRUE(Contains(StreamLine(spProbe->Output(), "video"), "codec_name=h264|"));
         EXPECT_TRUE(Contains(StreamLine(spProbe->Output(), "audio"), "codec_name=aac|"));
     }
+}
+
+// Eight players connected before Play all decode the whole stream in real
+// time while others send garbage, cut their handshake short or vanish
+// mid-stream; a player that comes after them is served as well.
+TEST_F(RtmpServingTest, EightPlayersGetEverythingWhileOthersMisbehave)
+{
+    constexpr int kPlayers = 8;
+    BuildDefaultGraph();
+    ASSERT_TRUE(host.Click(IDC_PAUSE));
+    std::vector<std::unique_ptr<CNativeJob>> players;
+    for (int i = 0; i < kPlayers; ++i)
+    {
+        const std::string name = "player" + std::to_string(i);
+        players.push_back(StartClient(name, PlayerCommand(Url(), name + ".crc")));
+    }
+    ASSERT_TRUE(WaitForServedClients(kPlayers, 15000));
+
+    ASSERT_TRUE(host.Click(IDC_PLAY));
+    ASSERT_TRUE(WaitForPosition(500, 3000));
+    const DWORD dwStart = ::GetTickCount();
+    const int nStartMs = PositionMs();
+
+    {
+        SCOPED_TRACE("garbage");
+        CRawSocket garbage;
+        ASSERT_TRUE(garbage.Connect(m_port));
+        EXPECT_TRUE(garbage.Send(std::vector<uint8_t>(4000, 0xEE)));
+        EXPECT_TRUE(garbage.WaitForClose(2000)) << "the server ends the connection";
+    }
+    {
+        SCOPED_TRACE("a handshake cut short");
+        CRawSocket cut;
+        ASSERT_TRUE(cut.Connect(m_port));
+        std::vector<uint8_t> c0c1(1 + 700, 0x5A);
+        c0c1[0] = 3;
+        EXPECT_TRUE(cut.Send(c0c1));
+    }
+    {
+        SCOPED_TRACE("a player that vanishes");
+        auto spVanishing = StartClient("vanishing", PlayerCommand(Url(), "vanishing.crc"));
+        ASSERT_TRUE(WaitForServedClients(kPlayers + 1, 5000));
+        ::Sleep(500);
+        EXPECT_TRUE(spVanishing->Signal("KILL"));
+    }
+    {
+        SCOPED_TRACE("the next player");
+        auto spProbe = StartClient("probe", ProbeCommand(Url()));
+        ASSERT_TRUE(spProbe->Wait(9000));
+        EXPECT_EQ(0, spProbe->ExitCode()) << spProbe->Errors();
+        EXPECT_TRUE(Contains(StreamLine(spProbe->Output(), "video"), "codec_name=h264|"));
+    }
+    const Progress progress = ReadProgress();
+    const int nWallMs = static_cast<int>(::GetTickCount() - dwStart);
+    EXPECT_NEAR(nWallMs, progress.nPositionMs - nStartMs, 250) << "the console's progress follows the clock";
+
+    ExpectTheEnd(15000);
+    const VelkClientStatistics stats = ClientStatistics();
+    EXPECT_EQ(kPlayers + 2, stats.cClientsServed);
+    EXPECT_EQ(0, stats.cFramesDropped);
+    for (int i = 0; i < kPlayers; ++i)
+    {
+        SCOPED_TRACE("player " + std::to_string(i));
+        ASSERT_TRUE(players[i]->Wait(5000));
+        EXPECT_EQ(0, players[i]->ExitCode());
+        EXPECT_EQ("", players[i]->Errors());
+        ExpectWholeStream(players[i]->PathOf("player" + std::to_string(i) + ".crc"));
+    }
+}
+
+
+// A player that stops reading slows nobody: the console's progress and
+// another player go on in real time while the server drops the stalled
+// player's frames, and once it reads again it goes on from a key frame.
+// The test pattern compresses well, so the stream plays on (seeking back
+// from 9 s to 1 s) until more than the sockets and the server hold for it.
+TEST_F(RtmpServingTest, StalledPlayerLosesFramesUpToAKeyFrameAndNobodyWaits)
+{
+    BuildDefaultGraph();
+    ASSERT_TRUE(host.Click(IDC_PAUSE));
+    auto spStalled = StartClient("stalled", "rtmpdump -q -v -r '" + Url() + "' -o stalled.flv");
+    auto spPlayer = StartClient("player", PlayerCommand(Url(), "player.crc"));
+    ASSERT_TRUE(WaitForServedClients(2, 8000));
+    ASSERT_TRUE(host.Click(IDC_PLAY));
+    ASSERT_TRUE(WaitForPosition(300, 3000));
+    ASSERT_TRUE(spStalled->Signal("STOP"));
+    const DWORD dwStart = ::GetTickCount();
+    int nPlayedMs = -PositionMs(); // stream time played since, seeks left out
+    for (int nRound = 0; ClientStatistics().cFramesDropped == 0; ++nRound)
+    {
+        ASSERT_LT(nRound, 6) << "nothing was dropped for the stalled player";
+        ASSERT_TRUE(WaitForPosition(9000, 10000));
+        nPlayedMs += PositionMs();
+        Scroll(IDC_POSITION, SB_THUMBPOSITION, 100);
+        ASSERT_TRUE(WaitUntil([&] { return PositionMs() < 5000; }, 2000));
+        nPlayedMs -= PositionMs();
+    }
+    nPlayedMs += PositionMs();
+    EXPECT_NEAR(static_cast<int>(::GetTickCount() - dwStart), nPlayedMs, 300) << "the stream keeps its pace";
+    ASSERT_TRUE(spStalled->Signal("CONT"));
+    ExpectTheEnd(12000);
+
+    ASSERT_TRUE(spPlayer->Wait(3000));
+    EXPECT_EQ(0, spPlayer->ExitCode());
+    EXPECT_EQ("", spPlayer->Errors());
+    DecodedStream video;
+    DecodedStream audio;
+    ParseFrameCrc(ReadWholeFile(spPlayer->PathOf("player.crc")), video, audio);
+    EXPECT_GE(video.pts.size() * 40, static_cast<size_t>(nPlayedMs)) << "the other player got every picture";
+
+    ASSERT_TRUE(spStalled->Wait(3000));
+    std::vector<FlvTag> tags;
+    ASSERT_TRUE(ReadFlvTags(ReadWholeFile(spStalled->PathOf("stalled.flv")), tags));
+    int cGaps = 0;
+    uint32_t msVideo = 0;
+    for (const FlvTag& tag : tags)
+    {
+        if (tag.nType != 9)
+            continue;
+        if (msVideo != 0 && tag.ms > msVideo + 100)
+        {
+            ++cGaps;
+            EXPECT_EQ(0x17, tag.bFirst) << "the stalled player goes on with a key frame at " << tag.ms << " ms";
+        }
+        msVideo = tag.ms;
+    }
+    EXPECT_GE(cGaps, 1) << "the stalled player lost frames";
+    auto spDecode = StartClient("decode", PlayerCommand("stalled.flv", "stalled.crc"));
+    ASSERT_TRUE(spDecode->Wait(10000));
+    EXPECT_EQ(0, spDecode->ExitCode());
+    EXPECT_EQ("", spDecode->Errors()) << "what the stalled player got decodes cleanly";
 }

@@ -29,9 +29,9 @@ constexpr wchar_t kszServerNumber[] = L"1.0.0";
 constexpr DWORD kMaxWaitMs = 1000;
 
 // What a slow client may have waiting in its session before frames are
-// dropped: about four seconds of the default stream, so that a client that
-// stalls for longer starts again from a key frame rather than lag behind.
-constexpr size_t kMaxQueuedBytes = 512 * 1024;
+// dropped: a second of a 2 Mbit/s stream, so that a client that falls
+// further behind starts again from a key frame rather than lag for ever.
+constexpr size_t kMaxQueuedBytes = 256 * 1024;
 
 // Sound held back until the run's first key frame: a second of it at most.
 constexpr size_t kMaxHeldAudioFrames = 50;
@@ -344,7 +344,8 @@ HRESULT CRtmpServer::StartServingLocked()
     const HRESULT hr = m_network.Start(settings, config);
     if (FAILED(hr))
         return hr;
-    m_timeline.Reset();
+    m_videoTimeline.Reset();
+    m_audioTimeline.Reset();
     m_bKeyFrameSent = false;
     m_heldAudio.clear();
     m_sps.clear();
@@ -444,7 +445,7 @@ HRESULT CRtmpServer::PublishLocked(CServerInputPin* pPin, IMediaSample* pSample,
         {
             *spBody = rtmp::AacAudioBody(pb, static_cast<size_t>(cb));
         }
-        frame.ms = m_timeline.Map(rtStart);
+        frame.ms = (bVideo ? m_videoTimeline : m_audioTimeline).Map(rtStart);
         frame.body = std::move(spBody);
         SendInOrderLocked(frame);
         return S_OK;
@@ -572,7 +573,8 @@ HRESULT CRtmpServer::PresentEndOfStream(CServerInputPin* pPin)
 void CRtmpServer::Flush(CServerInputPin* pPin)
 {
     CLockGuard lock(FilterLock());
-    m_timeline.Restart();
+    m_videoTimeline.Restart();
+    m_audioTimeline.Restart();
     pPin->m_bEnded = false;
     pPin->m_bPresentedSinceFlush = false;
     ++pPin->m_stats.cFlushes;

@@ -163,8 +163,12 @@ private:
     CConditionVariable m_cvFilter;
     bool m_bCompleteSent = false;
     // The clients' side, guarded by the filter lock: stream timestamps that
-    // never go back, and the stream headers sent to every client.
-    rtmp::Timeline m_timeline;
+    // never go back, and the stream headers sent to every client. One
+    // timeline a stream: the two inputs present on threads of their own, and
+    // a sample that comes late must keep its own time rather than take the
+    // other stream's latest.
+    rtmp::Timeline m_videoTimeline;
+    rtmp::Timeline m_audioTimeline;
     rtmp::StreamHeaders m_headers;
     rtmp::Bytes m_sps;
     rtmp::Bytes m_pps;
