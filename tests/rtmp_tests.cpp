@@ -536,3 +536,111 @@ TEST_F(RtmpServingTest, StalledPlayerLosesFramesUpToAKeyFrameAndNobodyWaits)
     EXPECT_EQ(0, spDecode->ExitCode());
     EXPECT_EQ("", spDecode->Errors()) << "what the stalled player got decodes cleanly";
 }
+
+// A port another program holds makes Play fail with the console's box and
+// leaves the server stopped; once the port is free the graph stops and
+// plays, and a Stop with players connected frees it for the next Play at
+// once.
+TEST_F(RtmpServingTest, PlayFailsWhileThePortIsTakenAndWorksOnceItIsFree)
+{
+    BuildDefaultGraph();
+    {
+        CRawSocket squatter;
+        ASSERT_TRUE(squatter.Listen(m_port));
+        const MessageBoxView box = host.ClickForMessageBox(IDC_PLAY);
+        ASSERT_NE(nullptr, box.hWnd);
+        EXPECT_EQ(0u, box.text.rfind(L"Can't play file\n", 0)) << box.text;
+        EXPECT_TRUE(EndsWith(box.text, L"\n" + StatusLine(HRESULT_FROM_WIN32(WSAEADDRINUSE)))) << box.text;
+        EXPECT_TRUE(box.bIcon);
+    }
+    ASSERT_TRUE(host.Click(IDC_STOP));
+    EXPECT_TRUE(diag.Reports().empty()) << "the Stop succeeds";
+    for (int nRun = 0; nRun < 2; ++nRun)
+    {
+        SCOPED_TRACE(nRun == 0 ? "after the failure" : "after a Stop with a player connected");
+        ASSERT_TRUE(host.Click(IDC_PLAY));
+        EXPECT_TRUE(WaitForPosition(nRun * 1000 + 300, 3000));
+        auto spProbe = StartClient("probe" + std::to_string(nRun), ProbeCommand(Url()));
+        ASSERT_TRUE(spProbe->Wait(9000));
+        EXPECT_EQ(0, spProbe->ExitCode()) << spProbe->Errors();
+        auto spPlayer = StartClient("player" + std::to_string(nRun), "ffmpeg -nostdin -v error -i '" + Url() + "' -f null -");
+        ASSERT_TRUE(WaitForServedClients(2, 5000));
+        ASSERT_TRUE(host.Click(IDC_STOP));
+        ASSERT_TRUE(spPlayer->Wait(3000)) << "Stop ends the players' streams";
+        EXPECT_EQ(0, spPlayer->ExitCode()) << spPlayer->Errors();
+        EXPECT_EQ(0, ClientStatistics().cClients);
+    }
+}
+
+// Sixteen connections at once; the seventeenth is closed at once, and a
+// connection without a handshake goes after 5 s.
+TEST_F(RtmpServingTest, ConnectionsBeyondTheLimitAndSilentOnesAreClosed)
+{
+    BuildDefaultGraph();
+    ASSERT_TRUE(host.Click(IDC_PAUSE)); // listening from Pause on
+    std::vector<std::unique_ptr<CRawSocket>> silent;
+    for (int i = 0; i < 16; ++i)
+    {
+        silent.push_back(std::make_unique<CRawSocket>());
+        ASSERT_TRUE(silent.back()->Connect(m_port)) << i;
+    }
+    const DWORD dwConnected = ::GetTickCount();
+    ASSERT_TRUE(WaitUntil([&] { return ClientStatistics().cClients == 16; }, 2000)) << ClientStatistics().cClients;
+    CRawSocket extra;
+    ASSERT_TRUE(extra.Connect(m_port));
+    EXPECT_TRUE(extra.WaitForClose(1000)) << "the seventeenth is closed at once";
+    EXPECT_EQ(16, ClientStatistics().cClients);
+
+    for (auto& spSilent : silent)
+        EXPECT_TRUE(spSilent->WaitForClose(7000));
+    EXPECT_GE(::GetTickCount() - dwConnected, 4500u) << "not before the handshake's time is up";
+    EXPECT_TRUE(WaitUntil([&] { return ClientStatistics().cClients == 0; }, 1000));
+    EXPECT_EQ(0, ClientStatistics().cClientsServed);
+}
+
+// Another address, port, application and stream name take effect; values
+// that cannot be used leave the defaults (the port stays the test's own).
+TEST_F(RtmpServingTest, RegistrySettingsTakeEffectAndBadOnesFallBack)
+{
+    struct Setting
+    {
+        LPCWSTR pszName;
+        DWORD dwType;
+        std::wstring text;
+        DWORD dw;
+    };
+    const std::wstring tooLong(300, L'a');
+    const struct
+    {
+        const char* pszCase;
+        std::vector<Setting> settings;
+        std::string host, app, stream;
+    } kCases[] = {
+        {"their own",
+         {{L"Address", REG_SZ, L"127.0.0.2", 0}, {L"Application", REG_SZ, L"studio", 0}, {L"Stream", REG_SZ, L"cam1", 0}},
+         "127.0.0.2", "studio", "cam1"},
+        {"unusable",
+         {{L"Address", REG_SZ, L"not an address", 0},
+          {L"Application", REG_DWORD, L"", 7},
+          {L"Stream", REG_SZ, tooLong, 0}},
+         "127.0.0.1", "live", "skerry"},
+    };
+    for (const auto& c : kCases)
+    {
+        SCOPED_TRACE(c.pszCase);
+        for (const Setting& setting : c.settings)
+        {
+            ASSERT_TRUE(setting.dwType == REG_SZ ? m_settings.SetText(setting.pszName, setting.text)
+                                                 : m_settings.SetDword(setting.pszName, setting.dw));
+        }
+        BuildDefaultGraph();
+        ASSERT_TRUE(host.Click(IDC_PLAY));
+        ASSERT_TRUE(WaitForPosition(300, 3000));
+        const std::string url = "rtmp://" + c.host + ":" + std::to_string(m_port) + "/" + c.app + "/" + c.stream;
+        auto spProbe = StartClient(std::string(c.pszCase) == "unusable" ? "probe-bad" : "probe-own", ProbeCommand(url));
+        ASSERT_TRUE(spProbe->Wait(9000));
+        EXPECT_EQ(0, spProbe->ExitCode()) << url << ": " << spProbe->Errors();
+        EXPECT_TRUE(Contains(StreamLine(spProbe->Output(), "video"), "codec_name=h264|"));
+        ASSERT_TRUE(host.Click(IDC_STOP));
+    }
+}
