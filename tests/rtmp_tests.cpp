@@ -3,6 +3,7 @@
 // ffprobe and rtmpdump connect to it from Linux, and raw sockets play the
 // clients that misbehave.
 #include "NativeJob.h"
+#include "RtmpSettings.h"
 #include "StreamingFixture.h"
 
 #include <winsock2.h>
@@ -642,5 +643,80 @@ TEST_F(RtmpServingTest, RegistrySettingsTakeEffectAndBadOnesFallBack)
         EXPECT_EQ(0, spProbe->ExitCode()) << url << ": " << spProbe->Errors();
         EXPECT_TRUE(Contains(StreamLine(spProbe->Output(), "video"), "codec_name=h264|"));
         ASSERT_TRUE(host.Click(IDC_STOP));
+    }
+}
+
+// Each value alone, as the reader takes it: good ones, and hostile ones that
+// leave the default (another type, too long, out of range, not a numeric
+// address, not a printable name).
+TEST(RtmpSettingsTest, EachValueIsTakenOrLeavesItsDefault)
+{
+    struct Bytes
+    {
+        std::vector<BYTE> bytes;
+        static Bytes Text(const std::wstring& text, bool bTerminated = true)
+        {
+            const auto* pb = reinterpret_cast<const BYTE*>(text.c_str());
+            return {std::vector<BYTE>(pb, pb + (text.size() + (bTerminated ? 1 : 0)) * sizeof(wchar_t))};
+        }
+        static Bytes Dword(DWORD dw)
+        {
+            const auto* pb = reinterpret_cast<const BYTE*>(&dw);
+            return {std::vector<BYTE>(pb, pb + sizeof(dw))};
+        }
+    };
+    const struct
+    {
+        const char* pszCase;
+        LPCWSTR pszName;
+        DWORD dwType;
+        Bytes value;
+        std::wstring address;
+        uint16_t port;
+        std::string app, stream;
+    } kCases[] = {
+        {"a port", L"Port", REG_DWORD, Bytes::Dword(1936), L"127.0.0.1", 1936, "live", "skerry"},
+        {"the highest port", L"Port", REG_DWORD, Bytes::Dword(65535), L"127.0.0.1", 65535, "live", "skerry"},
+        {"port 0", L"Port", REG_DWORD, Bytes::Dword(0), L"127.0.0.1", 1935, "live", "skerry"},
+        {"port 65536", L"Port", REG_DWORD, Bytes::Dword(65536), L"127.0.0.1", 1935, "live", "skerry"},
+        {"a port as text", L"Port", REG_SZ, Bytes::Text(L"1936"), L"127.0.0.1", 1935, "live", "skerry"},
+        {"a port of two bytes", L"Port", REG_BINARY, {{0x90, 0x07}}, L"127.0.0.1", 1935, "live", "skerry"},
+        {"an IPv6 address", L"Address", REG_SZ, Bytes::Text(L"::1"), L"::1", 1935, "live", "skerry"},
+        {"any address", L"Address", REG_SZ, Bytes::Text(L"0.0.0.0"), L"0.0.0.0", 1935, "live", "skerry"},
+        {"a host name", L"Address", REG_SZ, Bytes::Text(L"localhost"), L"127.0.0.1", 1935, "live", "skerry"},
+        {"no address", L"Address", REG_SZ, Bytes::Text(L"256.1.1.1"), L"127.0.0.1", 1935, "live", "skerry"},
+        {"an address as a number", L"Address", REG_DWORD, Bytes::Dword(0x7F000001), L"127.0.0.1", 1935, "live",
+         "skerry"},
+        {"an address without its terminator", L"Address", REG_SZ, Bytes::Text(L"127.0.0.3", false), L"127.0.0.3",
+         1935, "live", "skerry"},
+        {"256 characters without a terminator", L"Address", REG_SZ, Bytes::Text(std::wstring(256, L'1'), false),
+         L"127.0.0.1", 1935, "live", "skerry"},
+        {"an application", L"Application", REG_SZ, Bytes::Text(L"st\u00fcdio"), L"127.0.0.1", 1935,
+         "st\xc3\xbc" "dio", "skerry"},
+        {"an empty application", L"Application", REG_SZ, Bytes::Text(L""), L"127.0.0.1", 1935, "live", "skerry"},
+        {"a tab in the application", L"Application", REG_SZ, Bytes::Text(L"a\tb"), L"127.0.0.1", 1935, "live",
+         "skerry"},
+        {"a stream", L"Stream", REG_SZ, Bytes::Text(L"cam 2"), L"127.0.0.1", 1935, "live", "cam 2"},
+        {"a stream of 257 characters", L"Stream", REG_SZ, Bytes::Text(std::wstring(257, L's')), L"127.0.0.1", 1935,
+         "live", "skerry"},
+        {"streams as a list", L"Stream", REG_MULTI_SZ, Bytes::Text(std::wstring(L"a\0b\0", 4)), L"127.0.0.1", 1935,
+         "live", "skerry"},
+    };
+    const std::wstring keyName = L"Software\\Velk\\Skerry settings test " + std::to_wstring(::GetCurrentProcessId());
+    for (const auto& c : kCases)
+    {
+        SCOPED_TRACE(c.pszCase);
+        HKEY hKey = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, keyName.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                                   nullptr, &hKey, nullptr));
+        EXPECT_EQ(ERROR_SUCCESS, ::RegSetValueExW(hKey, c.pszName, 0, c.dwType, c.value.bytes.data(),
+                                                  static_cast<DWORD>(c.value.bytes.size())));
+        const RtmpServerSettings settings = ReadRtmpServerSettings(hKey);
+        ::RegCloseKey(hKey);
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, keyName.c_str());
+        EXPECT_EQ(c.address, settings.address);
+        EXPECT_EQ(c.port, settings.port);
+        EXPECT_EQ(c.app, settings.app);
+        EXPECT_EQ(c.stream, settings.stream);
     }
 }
