@@ -3,12 +3,14 @@
 // serving a short synthetic stream from its start to every connection, one
 // connection after another, until it is killed.
 //
-//   rtmp_serve <port file> [seconds]
+//   rtmp_serve <port file> [seconds [record file]]
 //
 // The stream: 320x180 H.264 at 25 frames a second from the repository's
 // encoder (a moving gradient), and silent mono AAC-LC at 48 kHz, for the
 // given length (default 2 s), then the end of the stream. The listening
-// port (on 127.0.0.1, picked by the system) goes to the port file.
+// port (on 127.0.0.1, picked by the system) goes to the port file. With a
+// record file, what each client sent is written there (the fuzzer's seeds
+// of fuzz/seeds-rtmp are such recordings).
 #include "Flv.h"
 #include "H264Encoder.h"
 #include "Session.h"
@@ -128,8 +130,9 @@ bool SendAll(int fd, const rtmp::Bytes& bytes)
 }
 
 // One connection, from the handshake to the end of the stream or of the client.
-void Serve(int fd, const Stream& stream)
+void Serve(int fd, const Stream& stream, const char* recordPath)
 {
+    FILE* record = recordPath ? std::fopen(recordPath, "wb") : nullptr;
     rtmp::Session session{rtmp::ServerConfig()};
     session.SetStreamHeaders(stream.headers);
     size_t next = 0;
@@ -144,6 +147,8 @@ void Serve(int fd, const Stream& stream)
             const ssize_t cb = recv(fd, buffer, sizeof buffer, 0);
             if (cb <= 0)
                 break;
+            if (record)
+                std::fwrite(buffer, 1, size_t(cb), record);
             if (!session.Receive(buffer, size_t(cb)))
                 std::fprintf(stderr, "rtmp_serve: closing: %s\n", session.CloseReason().c_str());
         }
@@ -170,6 +175,8 @@ void Serve(int fd, const Stream& stream)
     std::fprintf(stderr, "rtmp_serve: connection done, %llu bytes out, %llu frames dropped\n",
                  static_cast<unsigned long long>(session.Stats().bytesOut),
                  static_cast<unsigned long long>(session.Stats().framesDropped));
+    if (record)
+        std::fclose(record);
     close(fd);
 }
 
@@ -202,6 +209,6 @@ int main(int argc, char** argv)
     {
         const int fd = accept(listener, nullptr, nullptr);
         if (fd >= 0)
-            Serve(fd, stream);
+            Serve(fd, stream, argc > 3 ? argv[3] : nullptr);
     }
 }
