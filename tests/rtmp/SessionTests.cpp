@@ -384,23 +384,9 @@ TEST(RtmpSession, FragmentationDoesNotChangeTheConversation)
 namespace
 {
 
-Bytes Cat(std::initializer_list<Bytes> parts)
-{
-    Bytes all;
-    for (const Bytes& part : parts)
-        all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
 Bytes Nested(int depth)
 {
-    Bytes payload = Command({String("connect"), Number(1)});
-    for (int i = 0; i < depth; ++i)
-        payload.insert(payload.end(), {0x03, 0, 1, 'a'});
-    payload.push_back(0x05);
-    for (int i = 0; i < depth; ++i)
-        payload.insert(payload.end(), {0, 0, 9});
-    return payload;
+    return Cat({Command({String("connect"), Number(1)}), NestedObjects(depth)});
 }
 
 // A type 0 chunk on csid 3 with a header that announces length bytes.

@@ -93,6 +93,25 @@ Bytes Chunk(uint32_t csid, uint8_t type, uint32_t streamId, const Bytes& payload
     return out;
 }
 
+Bytes Cat(std::initializer_list<Bytes> parts)
+{
+    Bytes all;
+    for (const Bytes& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+Bytes NestedObjects(int count)
+{
+    Bytes bytes;
+    for (int i = 0; i < count; ++i)
+        bytes.insert(bytes.end(), {0x03, 0, 1, 'a'});
+    bytes.push_back(0x05);
+    for (int i = 0; i < count; ++i)
+        bytes.insert(bytes.end(), {0, 0, 9});
+    return bytes;
+}
+
 Bytes Command(const std::vector<Value>& values)
 {
     Bytes payload;

@@ -9,6 +9,7 @@
 #include "Session.h"
 
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
@@ -39,6 +40,9 @@ Bytes Chunk(uint32_t csid, uint8_t type, uint32_t streamId, const Bytes& payload
             uint32_t timestamp = 0);
 Bytes Command(const std::vector<Value>& values);
 Bytes U32(uint32_t value);
+Bytes Cat(std::initializer_list<Bytes> parts);
+// count AMF0 objects, one inside the other, around a null.
+Bytes NestedObjects(int count);
 
 // The server's output parsed as it comes: chunk by chunk, any fragmentation.
 class ChunkParser

@@ -23,7 +23,7 @@ fi
 
 g++ -std=c++17 -g -O1 -Wall -Wextra -Werror -fsanitize=address,undefined -fno-sanitize-recover=undefined \
     -I"$CORE" -I"$H264" -I"$GTEST/include" \
-    "$HERE"/TestClient.cpp "$HERE"/SessionTests.cpp "$HERE"/PartsTests.cpp "$CORE"/*.cpp "$H264"/*.cpp "$WORK/gtest-all.o" "$WORK/gtest_main.o" -pthread \
+    "$HERE"/TestClient.cpp "$HERE"/SessionTests.cpp "$HERE"/UnitTests.cpp "$CORE"/*.cpp "$H264"/*.cpp "$WORK/gtest-all.o" "$WORK/gtest_main.o" -pthread \
     -o "$WORK/rtmp_core_tests"
 
 "$WORK/rtmp_core_tests" "$@"

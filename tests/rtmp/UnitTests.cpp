@@ -1,5 +1,7 @@
 // The core's parts on their own: AMF0 values, the chunk writer's bytes,
 // FLV tag bodies and the timeline.
+#include "TestClient.h"
+
 #include "Amf0.h"
 #include "Chunk.h"
 #include "Flv.h"
@@ -12,18 +14,12 @@
 #include <limits>
 
 using rtmp::Bytes;
+using rtmptest::Cat;
+using rtmptest::NestedObjects;
 namespace amf0 = rtmp::amf0;
 
 namespace
 {
-
-Bytes Cat(std::initializer_list<Bytes> parts)
-{
-    Bytes all;
-    for (const Bytes& part : parts)
-        all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
 
 struct AmfCase
 {
@@ -32,17 +28,6 @@ struct AmfCase
     amf0::Type type;
     bool bSameWhenEncoded;   // false where the encoder picks another form
 };
-
-Bytes NestedObjects(int count)
-{
-    Bytes bytes;
-    for (int i = 0; i < count; ++i)
-        bytes.insert(bytes.end(), {0x03, 0, 1, 'a'});
-    bytes.push_back(0x05);
-    for (int i = 0; i < count; ++i)
-        bytes.insert(bytes.end(), {0, 0, 9});
-    return bytes;
-}
 
 } // namespace
 
