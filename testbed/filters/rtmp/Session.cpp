@@ -102,7 +102,8 @@ public:
 
 private:
     bool Close(std::string reason);
-    bool TakeChunks(const uint8_t* pb, size_t cb);
+    size_t TakeHandshake(const uint8_t* pb, size_t cb);
+    size_t TakeChunks(const uint8_t* pb, size_t cb);
     bool Handle(const Message& message);
     bool HandleControl(const Message& message);
     bool HandleCommand(const uint8_t* pb, size_t cb);
@@ -151,39 +152,46 @@ bool Session::Impl::Receive(const uint8_t* pb, size_t cb)
 {
     if (m_bClosed)
         return false;
-    m_bytesIn += cb;
-    if (!m_handshake.Done())
+    while (cb > 0)
     {
-        const size_t used = m_handshake.Consume(pb, cb, m_out);
-        if (m_handshake.Failed())
-            return Close("The client does not speak RTMP version 3.");
+        // Acknowledgements go at exact points of the byte stream, so that
+        // the output never depends on how the bytes were cut into pieces.
+        const size_t cbStep = m_ackWindow ? static_cast<size_t>(std::min<uint64_t>(
+                                                cb, m_bytesAcked + m_ackWindow - m_bytesIn))
+                                          : cb;
+        const size_t used = m_handshake.Done() ? TakeChunks(pb, cbStep) : TakeHandshake(pb, cbStep);
+        if (m_bClosed)
+            return false;
+        m_bytesIn += used;
         pb += used;
         cb -= used;
+        Acknowledge();
     }
-    if (cb > 0 && !TakeChunks(pb, cb))
-        return false;
-    Acknowledge();
     // Replies a client asks for but never reads must not pile up for ever.
     if (m_out.size() > 2 * m_config.maxQueuedBytes + 65536)
         return Close("The client does not read what the server sends.");
     return true;
 }
 
-bool Session::Impl::TakeChunks(const uint8_t* pb, size_t cb)
+size_t Session::Impl::TakeHandshake(const uint8_t* pb, size_t cb)
 {
-    while (cb > 0)
-    {
-        ChunkReader::Status status;
-        Message message;
-        const size_t used = m_reader.Consume(pb, cb, status, message);
-        pb += used;
-        cb -= used;
-        if (status == ChunkReader::Status::Error)
-            return Close("Broken chunk stream: " + m_reader.Error() + ".");
-        if (status == ChunkReader::Status::Message && !Handle(message))
-            return false;
-    }
-    return true;
+    const size_t used = m_handshake.Consume(pb, cb, m_out);
+    if (m_handshake.Failed())
+        Close("The client does not speak RTMP version 3.");
+    return used;
+}
+
+// Bytes up to the end of the next message, which is then handled.
+size_t Session::Impl::TakeChunks(const uint8_t* pb, size_t cb)
+{
+    ChunkReader::Status status;
+    Message message;
+    const size_t used = m_reader.Consume(pb, cb, status, message);
+    if (status == ChunkReader::Status::Error)
+        Close("Broken chunk stream: " + m_reader.Error() + ".");
+    else if (status == ChunkReader::Status::Message)
+        Handle(message);
+    return used;
 }
 
 bool Session::Impl::Handle(const Message& message)
@@ -331,7 +339,7 @@ void Session::Impl::OnCloseStream()
 // An acknowledgement each time the client's window of bytes has come in.
 void Session::Impl::Acknowledge()
 {
-    if (m_ackWindow == 0 || m_bytesIn - m_bytesAcked < m_ackWindow)
+    if (m_bClosed || m_ackWindow == 0 || m_bytesIn - m_bytesAcked < m_ackWindow)
         return;
     m_bytesAcked = m_bytesIn;
     SendControl(kAcknowledgement, static_cast<uint32_t>(m_bytesIn));
