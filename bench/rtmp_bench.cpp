@@ -3,6 +3,7 @@
 // process's CPU over the 10 s stream with 0, 1 and 8 players connected.
 // Prints medians; ffmpeg runs natively beside Wine (see NativeJob.h).
 #include "Median.h"
+#include "Timing.h"
 #include "MainDialog.h"
 #include "NativeJob.h"
 #include "TestUtil.h"
@@ -30,38 +31,6 @@ constexpr int kLatencyRuns = 7;
 constexpr int kCpuRuns = 3;
 constexpr DWORD kBenchPort = 19399;
 constexpr wchar_t kszSettingsKey[] = L"Software\\Velk\\RTMP Server";
-
-class CStopwatch
-{
-public:
-    CStopwatch()
-    {
-        ::QueryPerformanceFrequency(&m_frequency);
-        ::QueryPerformanceCounter(&m_start);
-    }
-    double Milliseconds() const
-    {
-        LARGE_INTEGER now;
-        ::QueryPerformanceCounter(&now);
-        return 1000.0 * static_cast<double>(now.QuadPart - m_start.QuadPart) / static_cast<double>(m_frequency.QuadPart);
-    }
-
-private:
-    LARGE_INTEGER m_frequency;
-    LARGE_INTEGER m_start;
-};
-
-// CPU time of this process, which hosts the console and its graph, in ms.
-double ProcessCpuMs()
-{
-    FILETIME ftCreation, ftExit, ftKernel, ftUser;
-    if (!::GetProcessTimes(::GetCurrentProcess(), &ftCreation, &ftExit, &ftKernel, &ftUser))
-        return 0.0;
-    auto ms = [](const FILETIME& ft) {
-        return static_cast<double>((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime) / 10000.0;
-    };
-    return ms(ftKernel) + ms(ftUser);
-}
 
 // The server listens on the bench's own port while the object lives.
 class CBenchPort

@@ -391,36 +391,41 @@ const wchar_t* CRtmpNetwork::ReasonToClose(CClient& client, ULONGLONG ullNow)
     return nullptr;
 }
 
-bool CRtmpNetwork::ReadFrom(CClient& client)
+template <class Take>
+CRtmpNetwork::ReadEnd CRtmpNetwork::ReadRound(CClient& client, Take take)
 {
     char buffer[kReadChunk];
     for (int cbRound = 0; cbRound < kReadRoundLimit;)
     {
         const int cb = ::recv(client.socket.Get(), buffer, sizeof(buffer), 0);
         if (cb == 0)
-        {
-            client.bPeerClosed = true;
-            return true;
-        }
+            return ReadEnd::PeerClosed;
         if (cb == SOCKET_ERROR)
-        {
-            if (::WSAGetLastError() == WSAEWOULDBLOCK)
-                return true;
-            Trace(L"RTMP Server: connection %u lost: 0x%08lX\n", client.uId,
-                  static_cast<unsigned long>(LastSocketError()));
-            return false;
-        }
+            return ::WSAGetLastError() == WSAEWOULDBLOCK ? ReadEnd::Drained : ReadEnd::Failed;
         cbRound += cb;
         client.cbReceived += static_cast<uint64_t>(cb);
-        CLockGuard lock(m_csSessions);
-        if (!client.session.Receive(reinterpret_cast<const uint8_t*>(buffer), static_cast<size_t>(cb)))
-        {
-            Trace(L"RTMP Server: connection %u: %hs\n", client.uId, client.session.CloseReason().c_str());
-            client.bRefused = true;
-            return true;
-        }
+        if (!take(reinterpret_cast<const uint8_t*>(buffer), static_cast<size_t>(cb)))
+            return ReadEnd::Stopped;
     }
-    return true; // the rest waits for the next round; FD_READ comes again
+    return ReadEnd::Drained; // the rest waits for the next round; FD_READ comes again
+}
+
+bool CRtmpNetwork::ReadFrom(CClient& client)
+{
+    const ReadEnd end = ReadRound(client, [&](const uint8_t* pb, size_t cb) {
+        CLockGuard lock(m_csSessions);
+        if (client.session.Receive(pb, cb))
+            return true;
+        Trace(L"RTMP Server: connection %u: %hs\n", client.uId, client.session.CloseReason().c_str());
+        client.bRefused = true;
+        return false;
+    });
+    if (end == ReadEnd::PeerClosed)
+        client.bPeerClosed = true;
+    if (end != ReadEnd::Failed)
+        return true;
+    Trace(L"RTMP Server: connection %u lost: 0x%08lX\n", client.uId, static_cast<unsigned long>(LastSocketError()));
+    return false;
 }
 
 // Takes more from the session only once the socket took everything before:
@@ -482,16 +487,10 @@ bool CRtmpNetwork::Linger(CClient& client, ULONGLONG ullNow)
         ::shutdown(client.socket.Get(), SD_SEND);
         client.bShutDown = true;
     }
-    char buffer[kReadChunk];
-    for (int cbRound = 0; cbRound < kReadRoundLimit;)
-    {
-        const int cb = ::recv(client.socket.Get(), buffer, sizeof(buffer), 0);
-        if (cb == 0 || (cb == SOCKET_ERROR && ::WSAGetLastError() != WSAEWOULDBLOCK))
-            return false;
-        if (cb == SOCKET_ERROR)
-            break;
-        cbRound += cb;
-    }
+    // What the client still sends is read and let go.
+    const ReadEnd end = ReadRound(client, [](const uint8_t*, size_t) { return true; });
+    if (end == ReadEnd::PeerClosed || end == ReadEnd::Failed)
+        return false;
     return ullNow < client.ullCloseBy;
 }
 

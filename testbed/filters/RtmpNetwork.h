@@ -132,6 +132,18 @@ private:
     bool ServiceClient(CClient& client, ULONGLONG ullNow);
     // Why an open client must close now, or null.
     const wchar_t* ReasonToClose(CClient& client, ULONGLONG ullNow);
+    // How a round of reading ended.
+    enum class ReadEnd
+    {
+        Drained,    // nothing more to read now
+        PeerClosed, // the client closed its side
+        Failed,     // the connection broke
+        Stopped,    // take refused more
+    };
+    // Reads what the socket holds (at most kReadRoundLimit) and hands each
+    // piece to take(pb, cb), which returns false to stop.
+    template <class Take>
+    ReadEnd ReadRound(CClient& client, Take take);
     bool ReadFrom(CClient& client);
     bool WriteTo(CClient& client);
     // A close sends what is queued, then the end of the connection, and

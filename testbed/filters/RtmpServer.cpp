@@ -573,8 +573,7 @@ HRESULT CRtmpServer::PresentEndOfStream(CServerInputPin* pPin)
 void CRtmpServer::Flush(CServerInputPin* pPin)
 {
     CLockGuard lock(FilterLock());
-    m_videoTimeline.Restart();
-    m_audioTimeline.Restart();
+    (pPin == &m_video ? m_videoTimeline : m_audioTimeline).Restart();
     pPin->m_bEnded = false;
     pPin->m_bPresentedSinceFlush = false;
     ++pPin->m_stats.cFlushes;
