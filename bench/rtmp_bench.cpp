@@ -29,21 +29,17 @@ namespace
 
 constexpr int kLatencyRuns = 7;
 constexpr int kCpuRuns = 3;
-constexpr DWORD kBenchPort = 19399;
 constexpr wchar_t kszSettingsKey[] = L"Software\\Velk\\RTMP Server";
 
-// The server listens on the bench's own port while the object lives.
-class CBenchPort
+// The port the server listens on: the run's, or the usual one.
+DWORD ServerPort()
 {
-public:
-    CBenchPort()
-    {
-        ::RegSetKeyValueW(HKEY_CURRENT_USER, kszSettingsKey, L"Port", REG_DWORD, &kBenchPort, sizeof(kBenchPort));
-    }
-    ~CBenchPort() { ::RegDeleteTreeW(HKEY_CURRENT_USER, kszSettingsKey); }
-    CBenchPort(const CBenchPort&) = delete;
-    CBenchPort& operator=(const CBenchPort&) = delete;
-};
+    DWORD dwPort = 1935;
+    DWORD cb = sizeof(dwPort);
+    ::RegGetValueW(HKEY_CURRENT_USER, kszSettingsKey, L"Port", RRF_RT_REG_DWORD, nullptr, &dwPort, &cb);
+    return dwPort;
+}
+
 
 class CBench
 {
@@ -94,7 +90,7 @@ public:
     }
 
 private:
-    std::string Url() const { return "rtmp://127.0.0.1:" + std::to_string(kBenchPort) + "/live/skerry"; }
+    std::string Url() const { return "rtmp://127.0.0.1:" + std::to_string(ServerPort()) + "/live/skerry"; }
 
     bool Prepare() { return host.Click(IDC_DEFAULT) && host.Click(IDC_PAUSE); }
 
@@ -132,7 +128,6 @@ private:
             15000);
     }
 
-    CBenchPort m_port;
     const std::wstring m_folder;
     CDialogHost host;
 };

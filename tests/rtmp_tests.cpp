@@ -23,12 +23,23 @@ namespace
 constexpr wchar_t kszSettingsKey[] = L"Software\\Velk\\RTMP Server";
 
 // The settings of the server, written to the prefix's registry while the
-// object lives and removed again with it.
+// object lives; the port the run set for every test comes back with it.
 class CServerSettings
 {
 public:
-    CServerSettings() { ::RegDeleteTreeW(HKEY_CURRENT_USER, kszSettingsKey); }
-    ~CServerSettings() { ::RegDeleteTreeW(HKEY_CURRENT_USER, kszSettingsKey); }
+    CServerSettings()
+    {
+        DWORD cb = sizeof(m_dwRunPort);
+        m_bRunPort = ::RegGetValueW(HKEY_CURRENT_USER, kszSettingsKey, L"Port", RRF_RT_REG_DWORD, nullptr,
+                                    &m_dwRunPort, &cb) == ERROR_SUCCESS;
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, kszSettingsKey);
+    }
+    ~CServerSettings()
+    {
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, kszSettingsKey);
+        if (m_bRunPort)
+            SetDword(L"Port", m_dwRunPort);
+    }
     CServerSettings(const CServerSettings&) = delete;
     CServerSettings& operator=(const CServerSettings&) = delete;
 
@@ -41,6 +52,10 @@ public:
     {
         return ::RegSetKeyValueW(HKEY_CURRENT_USER, kszSettingsKey, pszName, dwType, pv, cb) == ERROR_SUCCESS;
     }
+
+private:
+    DWORD m_dwRunPort = 0;
+    bool m_bRunPort = false;
 };
 
 // A port of its own for each test process, so that runs never clash.
