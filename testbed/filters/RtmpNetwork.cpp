@@ -176,8 +176,15 @@ void CRtmpNetwork::Stop()
     {
         CLockGuard lock(m_csSessions);
         m_bStopping = true;
-        for (const auto& spClient : m_clients)
-            spClient->session.EndStream();
+        try
+        {
+            for (const auto& spClient : m_clients)
+                spClient->session.EndStream();
+        }
+        catch (const std::bad_alloc&)
+        {
+            Trace(L"RTMP Server: out of memory; streams end without a word\n");
+        }
     }
     ::SetEvent(m_hWake);
     m_thread.Join();
