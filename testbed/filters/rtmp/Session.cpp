@@ -101,13 +101,13 @@ public:
     std::string m_closeReason;
 
 private:
-    bool Close(std::string reason);
+    void Close(std::string reason);
     size_t TakeHandshake(const uint8_t* pb, size_t cb);
     size_t TakeChunks(const uint8_t* pb, size_t cb);
-    bool Handle(const Message& message);
-    bool HandleControl(const Message& message);
-    bool HandleCommand(const uint8_t* pb, size_t cb);
-    bool OnConnect(double transaction, const std::vector<Value>& values);
+    void Handle(const Message& message);
+    void HandleControl(const Message& message);
+    void HandleCommand(const uint8_t* pb, size_t cb);
+    void OnConnect(double transaction, const std::vector<Value>& values);
     void OnPlay(double transaction, const std::vector<Value>& values);
     void OnCloseStream();
     void Acknowledge();
@@ -139,13 +139,12 @@ private:
     uint32_t m_msLast[2] = {0, 0}; // the latest timestamp sent, audio and video
 };
 
-bool Session::Impl::Close(std::string reason)
+void Session::Impl::Close(std::string reason)
 {
     if (!m_bClosed)
         m_closeReason = std::move(reason);
     m_bClosed = true;
     m_bPlaying = false;
-    return false;
 }
 
 bool Session::Impl::Receive(const uint8_t* pb, size_t cb)
@@ -169,8 +168,8 @@ bool Session::Impl::Receive(const uint8_t* pb, size_t cb)
     }
     // Replies a client asks for but never reads must not pile up for ever.
     if (m_out.size() > 2 * m_config.maxQueuedBytes + 65536)
-        return Close("The client does not read what the server sends.");
-    return true;
+        Close("The client does not read what the server sends.");
+    return !m_bClosed;
 }
 
 size_t Session::Impl::TakeHandshake(const uint8_t* pb, size_t cb)
@@ -194,7 +193,7 @@ size_t Session::Impl::TakeChunks(const uint8_t* pb, size_t cb)
     return used;
 }
 
-bool Session::Impl::Handle(const Message& message)
+void Session::Impl::Handle(const Message& message)
 {
     switch (message.type)
     {
@@ -212,11 +211,11 @@ bool Session::Impl::Handle(const Message& message)
         return HandleCommand(message.payload.data() + 1, message.payload.size() - 1);
     default:
         // Acknowledgements, peer bandwidth, media and data a player may send: nothing to do.
-        return true;
+        break;
     }
 }
 
-bool Session::Impl::HandleControl(const Message& message)
+void Session::Impl::HandleControl(const Message& message)
 {
     const Bytes& p = message.payload;
     const size_t cbNeeded = message.type == kUserControl ? 2 : 4;
@@ -241,10 +240,9 @@ bool Session::Impl::HandleControl(const Message& message)
     {
         SendUserControl(kPingResponse, GetBE(p.data() + 2, 4));
     }
-    return true;
 }
 
-bool Session::Impl::HandleCommand(const uint8_t* pb, size_t cb)
+void Session::Impl::HandleCommand(const uint8_t* pb, size_t cb)
 {
     std::vector<Value> values;
     std::string error;
@@ -270,15 +268,14 @@ bool Session::Impl::HandleCommand(const uint8_t* pb, size_t cb)
         SendError(transaction, "NetStream.Failed", "A live stream cannot " + name + ".");
     else if (transaction != 0)
         SendError(transaction, "NetConnection.Call.Failed", "Unknown command " + name + ".");
-    return true;
 }
 
-bool Session::Impl::OnConnect(double transaction, const std::vector<Value>& values)
+void Session::Impl::OnConnect(double transaction, const std::vector<Value>& values)
 {
     if (m_bConnected)
     {
         SendError(transaction, "NetConnection.Call.Failed", "Already connected.");
-        return true;
+        return;
     }
     const Value* pApp = values.size() > 2 ? values[2].Find("app") : nullptr;
     const std::string app = pApp && pApp->type == amf0::Type::String ? AppName(pApp->string) : std::string();
@@ -300,7 +297,6 @@ bool Session::Impl::OnConnect(double transaction, const std::vector<Value>& valu
             {amf0::String("_result"), amf0::Number(transaction),
              amf0::Object({{"fmsVer", amf0::String("FMS/3,0,1,123")}, {"capabilities", amf0::Number(31)}}),
              info});
-    return true;
 }
 
 void Session::Impl::OnPlay(double transaction, const std::vector<Value>& values)
