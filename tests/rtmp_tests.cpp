@@ -108,6 +108,19 @@ public:
         return ::send(m_s, reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()), 0) ==
                static_cast<int>(bytes.size());
     }
+    // Reads cb bytes; false when the connection ends or fails first.
+    bool Receive(size_t cb)
+    {
+        char buffer[4096];
+        while (cb > 0)
+        {
+            const int cbRead = ::recv(m_s, buffer, static_cast<int>(std::min(cb, sizeof(buffer))), 0);
+            if (cbRead <= 0)
+                return false;
+            cb -= static_cast<size_t>(cbRead);
+        }
+        return true;
+    }
     // Waits up to dwTimeoutMs for the server to end the connection, reading
     // and counting what it sent before; false when it is still open.
     bool WaitForClose(DWORD dwTimeoutMs, size_t* pcbReceived = nullptr)
@@ -588,28 +601,38 @@ TEST_F(RtmpServingTest, PlayFailsWhileThePortIsTakenAndWorksOnceItIsFree)
     }
 }
 
-// Sixteen connections at once; the seventeenth is closed at once, and a
-// connection without a handshake goes after 5 s.
-TEST_F(RtmpServingTest, ConnectionsBeyondTheLimitAndSilentOnesAreClosed)
+// Sixteen connections at once; the seventeenth is closed at once, a
+// connection without a handshake goes after 5 s, and one that shook hands
+// but never plays after 30 s.
+TEST_F(RtmpServingTest, ConnectionsBeyondTheLimitAndIdleOnesAreClosed)
 {
     BuildDefaultGraph();
     ASSERT_TRUE(host.Click(IDC_PAUSE)); // listening from Pause on
-    std::vector<std::unique_ptr<CRawSocket>> silent;
+    std::vector<std::unique_ptr<CRawSocket>> idle;
     for (int i = 0; i < 16; ++i)
     {
-        silent.push_back(std::make_unique<CRawSocket>());
-        ASSERT_TRUE(silent.back()->Connect(m_port)) << i;
+        idle.push_back(std::make_unique<CRawSocket>());
+        ASSERT_TRUE(idle.back()->Connect(m_port)) << i;
     }
     const DWORD dwConnected = ::GetTickCount();
+    // The last one sends C0 and C1, and C2 once the server has answered.
+    std::vector<uint8_t> c0c1(1 + 1536, 0);
+    c0c1[0] = 3;
+    ASSERT_TRUE(idle.back()->Send(c0c1));
+    ASSERT_TRUE(idle.back()->Receive(1 + 2 * 1536));
+    ASSERT_TRUE(idle.back()->Send(std::vector<uint8_t>(1536, 0)));
     ASSERT_TRUE(WaitUntil([&] { return ClientStatistics().cClients == 16; }, 2000)) << ClientStatistics().cClients;
     CRawSocket extra;
     ASSERT_TRUE(extra.Connect(m_port));
     EXPECT_TRUE(extra.WaitForClose(1000)) << "the seventeenth is closed at once";
     EXPECT_EQ(16, ClientStatistics().cClients);
 
-    for (auto& spSilent : silent)
-        EXPECT_TRUE(spSilent->WaitForClose(7000));
+    for (int i = 0; i < 15; ++i)
+        EXPECT_TRUE(idle[i]->WaitForClose(7000)) << i;
     EXPECT_GE(::GetTickCount() - dwConnected, 4500u) << "not before the handshake's time is up";
+    EXPECT_TRUE(WaitUntil([&] { return ClientStatistics().cClients == 1; }, 1000)) << "the one that shook hands stays";
+    EXPECT_TRUE(idle.back()->WaitForClose(26000));
+    EXPECT_GE(::GetTickCount() - dwConnected, 29500u) << "not before the time to play is up";
     EXPECT_TRUE(WaitUntil([&] { return ClientStatistics().cClients == 0; }, 1000));
     EXPECT_EQ(0, ClientStatistics().cClientsServed);
 }
