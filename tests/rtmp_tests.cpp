@@ -169,9 +169,9 @@ std::vector<std::string> Lines(const std::string& text)
     return lines;
 }
 
-bool Contains(const std::string& text, const std::string& part)
+bool Contains(const std::string& text, const std::string& piece)
 {
-    return text.find(part) != std::string::npos;
+    return text.find(piece) != std::string::npos;
 }
 
 // ffprobe's compact line of the stream of a type ("video", "audio"); empty
