@@ -3,6 +3,7 @@
 // samples delivered, the dialog thread's CPU while playing and the process's
 // memory over many build-play-stop cycles. Prints medians.
 #include "Median.h"
+#include "Timing.h"
 #include "MainDialog.h"
 #include "WindowDriver.h"
 
@@ -31,26 +32,6 @@ constexpr int kMeasuredCycles = 50;
 constexpr int kPlayRuns = 5;
 constexpr double kStreamSeconds = 10.0; // the generator's default stream
 
-class CStopwatch
-{
-public:
-    CStopwatch()
-    {
-        ::QueryPerformanceFrequency(&m_frequency);
-        ::QueryPerformanceCounter(&m_start);
-    }
-    double Milliseconds() const
-    {
-        LARGE_INTEGER now;
-        ::QueryPerformanceCounter(&now);
-        return 1000.0 * static_cast<double>(now.QuadPart - m_start.QuadPart) / static_cast<double>(m_frequency.QuadPart);
-    }
-
-private:
-    LARGE_INTEGER m_frequency;
-    LARGE_INTEGER m_start;
-};
-
 // Waits, polling each millisecond, for a condition; false after dwTimeoutMs.
 bool Poll(const std::function<bool()>& condition, DWORD dwTimeoutMs)
 {
@@ -62,18 +43,6 @@ bool Poll(const std::function<bool()>& condition, DWORD dwTimeoutMs)
         ::Sleep(1);
     }
     return true;
-}
-
-// CPU time of a thread, in milliseconds.
-double ThreadCpuMs(HANDLE hThread)
-{
-    FILETIME ftCreation, ftExit, ftKernel, ftUser;
-    if (!::GetThreadTimes(hThread, &ftCreation, &ftExit, &ftKernel, &ftUser))
-        return 0.0;
-    auto ms = [](const FILETIME& ft) {
-        return static_cast<double>((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime) / 10000.0;
-    };
-    return ms(ftKernel) + ms(ftUser);
 }
 
 // The process's committed private memory. Wine leaves PrivateUsage at 0 and

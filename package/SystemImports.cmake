@@ -4,7 +4,7 @@
 # zip is not made.
 set(SYSTEM_DLLS
   advapi32.dll comctl32.dll comdlg32.dll gdi32.dll kernel32.dll msvcrt.dll
-  ole32.dll oleaut32.dll quartz.dll shell32.dll shlwapi.dll user32.dll)
+  ole32.dll oleaut32.dll quartz.dll shell32.dll shlwapi.dll user32.dll ws2_32.dll)
 
 # The DLLs that binary imports beyond SYSTEM_DLLS, as objdump names them.
 function(foreign_imports objdump binary out_var)

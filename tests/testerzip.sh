@@ -34,6 +34,10 @@ trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 # services, which outlive it: start them here, away from the cases' output.
 wineserver -p >/dev/null 2>&1
 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+# The kit's RTMP server listens while the default graph plays: on a port of
+# this scratch folder's own, not on the usual 1935 that another run may hold.
+wine reg add 'HKCU\Software\Velk\RTMP Server' /v Port /t REG_DWORD \
+    /d $((20000 + $(printf '%s' "$WORK" | cksum | cut -d' ' -f1) % 20000)) /f </dev/null >/dev/null 2>&1
 
 # The zip holds one folder, Skerry-<version>, with these files and no others
 # (GraphPersist.dll stays out: Windows' own graph manager saves graphs).

@@ -23,6 +23,7 @@ inline constexpr IID IID_IVelkRtmpServer = {0x984b9cce, 0xd661, 0x41c0, {0xbc, 0
 inline constexpr IID IID_IVelkVersion = {0x68c46363, 0xed5b, 0x4046, {0x83, 0x77, 0x65, 0xb0, 0x75, 0x1d, 0xc7, 0x8a}};
 inline constexpr IID IID_IVelkGeneratorStatistics = {0x88b37dab, 0xeca7, 0x4e57, {0xb0, 0x61, 0x03, 0x97, 0xe4, 0x06, 0xbe, 0xdd}};
 inline constexpr IID IID_IVelkRtmpServerStatistics = {0x8706bb70, 0xfa74, 0x461a, {0xb6, 0xc3, 0xff, 0x07, 0xa1, 0x8b, 0xfe, 0x27}};
+inline constexpr IID IID_IVelkRtmpServerClientStatistics = {0xeae783d5, 0xc28d, 0x4830, {0x9d, 0x78, 0xfe, 0xa1, 0x34, 0xb8, 0x34, 0x63}};
 
 // Modes of the video generator, set while it is stopped. Every mode streams
 // the same test pattern (640x360 RGB32 at 25 frames a second, with scrolling
@@ -60,6 +61,16 @@ struct VelkInputStatistics
     LONG cSegments;                // new segments announced
     LONG cFlushes;                 // flushes begun
     LONG cEndOfStream;             // ends of stream presented
+};
+
+// What the RTMP server's clients did since the filter last left the stopped
+// state.
+struct VelkClientStatistics
+{
+    LONG cClients;           // connections open now
+    LONG cClientsServed;     // connections whose play of the stream was accepted
+    LONGLONG cbSent;         // bytes sent to all clients
+    LONGLONG cFramesDropped; // frames left out for clients that could not keep up
 };
 
 // Build type and platform reported by IVelkVersion.
@@ -113,6 +124,15 @@ public:
     virtual HRESULT STDMETHODCALLTYPE GetInputStatistics(LONG nInput, VelkInputStatistics* pStatistics) = 0;
 };
 
+// On the RTMP server: what its inputs presented and what its clients did.
+// A new interface, so that IVelkRtmpServerStatistics stays as it was.
+MIDL_INTERFACE("EAE783D5-C28D-4830-9D78-FEA134B83463")
+IVelkRtmpServerClientStatistics : public IVelkRtmpServerStatistics
+{
+public:
+    virtual HRESULT STDMETHODCALLTYPE GetClientStatistics(VelkClientStatistics* pStatistics) = 0;
+};
+
 // On the RTMP server: the build of the filter. Strings are allocated with
 // SysAllocString and freed by the caller.
 MIDL_INTERFACE("68C46363-ED5B-4046-8377-65B0751DC78A")
@@ -132,4 +152,5 @@ __CRT_UUID_DECL(IVelkRtmpServer, 0x984b9cce, 0xd661, 0x41c0, 0xbc, 0x8f, 0x0e, 0
 __CRT_UUID_DECL(IVelkVersion, 0x68c46363, 0xed5b, 0x4046, 0x83, 0x77, 0x65, 0xb0, 0x75, 0x1d, 0xc7, 0x8a)
 __CRT_UUID_DECL(IVelkGeneratorStatistics, 0x88b37dab, 0xeca7, 0x4e57, 0xb0, 0x61, 0x03, 0x97, 0xe4, 0x06, 0xbe, 0xdd)
 __CRT_UUID_DECL(IVelkRtmpServerStatistics, 0x8706bb70, 0xfa74, 0x461a, 0xb6, 0xc3, 0xff, 0x07, 0xa1, 0x8b, 0xfe, 0x27)
+__CRT_UUID_DECL(IVelkRtmpServerClientStatistics, 0xeae783d5, 0xc28d, 0x4830, 0x9d, 0x78, 0xfe, 0xa1, 0x34, 0xb8, 0x34, 0x63)
 #endif

@@ -1,8 +1,15 @@
 #include "RtmpServer.h"
 
 #include "MediaFormats.h"
+#include "RtmpSettings.h"
 
 #include "base/MediaTime.h"
+
+#include <atldiag.h>
+#include <dvdmedia.h>
+
+#include <algorithm>
+#include <cmath>
 
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +27,14 @@ constexpr wchar_t kszServerNumber[] = L"1.0.0";
 // The longest a presentation wait sleeps before it looks at the clock again:
 // a clock may jump, and a far time must not make a wait without end.
 constexpr DWORD kMaxWaitMs = 1000;
+
+// What a slow client may have waiting in its session before frames are
+// dropped: a second of a 2 Mbit/s stream, so that a client that falls
+// further behind starts again from a key frame rather than lag for ever.
+constexpr size_t kMaxQueuedBytes = 256 * 1024;
+
+// Sound held back until the run's first key frame: a second of it at most.
+constexpr size_t kMaxHeldAudioFrames = 50;
 
 // The compiler's __DATE__ ("Dec  9 2026") and __TIME__ as "2026-12-09 12:00:00".
 void FormatBuildDateTime(wchar_t* psz, size_t cch)
@@ -187,6 +202,8 @@ HRESULT CRtmpServer::QueryFilterInterface(REFIID riid, void** ppv)
         *ppv = static_cast<IVelkRtmpServer*>(this);
     else if (IsEqualIID(riid, IID_IVelkRtmpServerStatistics))
         *ppv = static_cast<IVelkRtmpServerStatistics*>(this);
+    else if (IsEqualIID(riid, IID_IVelkRtmpServerClientStatistics))
+        *ppv = static_cast<IVelkRtmpServerClientStatistics*>(this);
     else if (IsEqualIID(riid, IID_IVelkVersion))
         *ppv = static_cast<IVelkVersion*>(this);
     else if (IsEqualIID(riid, IID_IAMFilterMiscFlags))
@@ -233,6 +250,18 @@ STDMETHODIMP CRtmpServer::GetInputStatistics(LONG nInput, VelkInputStatistics* p
         return E_INVALIDARG;
     CLockGuard lock(FilterLock());
     *pStatistics = (nInput == 0 ? m_video : m_audio).m_stats;
+    return S_OK;
+}
+
+STDMETHODIMP CRtmpServer::GetClientStatistics(VelkClientStatistics* pStatistics)
+{
+    if (pStatistics == nullptr)
+        return E_POINTER;
+    const RtmpClientCounts counts = m_network.Counts();
+    pStatistics->cClients = counts.cConnected;
+    pStatistics->cClientsServed = counts.cServed;
+    pStatistics->cbSent = static_cast<LONGLONG>(counts.cbSent);
+    pStatistics->cFramesDropped = static_cast<LONGLONG>(counts.cFramesDropped);
     return S_OK;
 }
 
@@ -292,6 +321,46 @@ HRESULT CRtmpServer::OnStateChanged(FILTER_STATE eOld)
     return S_OK;
 }
 
+HRESULT CRtmpServer::OnLeavingStopped()
+{
+    try
+    {
+        return StartServingLocked();
+    }
+    catch (const std::bad_alloc&)
+    {
+        m_network.Stop();
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT CRtmpServer::StartServingLocked()
+{
+    const RtmpServerSettings settings = ReadRtmpServerSettings();
+    rtmp::ServerConfig config;
+    config.app = settings.app;
+    config.stream = settings.stream;
+    config.maxQueuedBytes = kMaxQueuedBytes;
+    const HRESULT hr = m_network.Start(settings, config);
+    if (FAILED(hr))
+        return hr;
+    m_videoTimeline.Reset();
+    m_audioTimeline.Reset();
+    m_bKeyFrameSent = false;
+    m_heldAudio.clear();
+    m_sps.clear();
+    m_pps.clear();
+    m_headers = HeadersFromTypesLocked();
+    m_network.SetStreamHeaders(m_headers);
+    return S_OK;
+}
+
+// The streaming threads are gone: no frame comes any more.
+void CRtmpServer::OnStreamingStopped()
+{
+    m_network.Stop();
+}
+
 STDMETHODIMP CRtmpServer::GetState(DWORD dwMilliSecsTimeout, FILTER_STATE* pState)
 {
     if (pState == nullptr)
@@ -342,11 +411,145 @@ HRESULT CRtmpServer::Present(CServerInputPin* pPin, IMediaSample* pSample)
     const bool bTimed = SUCCEEDED(pSample->GetTime(&rtStart, &rtStop));
     CLockGuard lock(FilterLock());
     ++pPin->m_stats.cReceived;
+    // Known before the sample is due, so that players connecting while
+    // paused get the headers at once.
+    if (pPin == &m_video)
+        TakeParameterSetsLocked(pSample);
     const HRESULT hr = WaitForPresentationLocked(pPin, bTimed, rtStart);
     if (hr != S_OK)
         return hr;
+    // Untimed samples go out where the input's presentation has reached.
+    const REFERENCE_TIME rtSend = bTimed ? rtStart : pPin->m_rtPresentedTo;
     pPin->CountSampleLocked(pSample);
-    return S_OK;
+    return PublishLocked(pPin, pSample, rtSend);
+}
+
+HRESULT CRtmpServer::PublishLocked(CServerInputPin* pPin, IMediaSample* pSample, REFERENCE_TIME rtStart)
+{
+    BYTE* pb = nullptr;
+    const long cb = pSample->GetActualDataLength();
+    if (FAILED(pSample->GetPointer(&pb)) || pb == nullptr || cb <= 0)
+        return S_OK;
+    const bool bVideo = pPin == &m_video;
+    try
+    {
+        auto spBody = std::make_shared<rtmp::Bytes>();
+        rtmp::MediaFrame frame = {bVideo ? rtmp::MediaKind::Video : rtmp::MediaKind::Audio, 0, false, nullptr};
+        if (bVideo)
+        {
+            frame.bKey = pSample->IsSyncPoint() == S_OK;
+            if (!rtmp::AvcVideoBody(pb, static_cast<size_t>(cb), frame.bKey, *spBody))
+                return S_OK; // nothing but parameter sets or delimiters
+        }
+        else
+        {
+            *spBody = rtmp::AacAudioBody(pb, static_cast<size_t>(cb));
+        }
+        frame.ms = (bVideo ? m_videoTimeline : m_audioTimeline).Map(rtStart);
+        frame.body = std::move(spBody);
+        SendInOrderLocked(frame);
+        return S_OK;
+    }
+    catch (const std::bad_alloc&)
+    {
+        return E_OUTOFMEMORY;
+    }
+}
+
+// A player starts with a key frame and leaves out whatever comes before it,
+// but the two inputs present the first instant of a run in either order: the
+// sound of that instant waits for the first key frame, so that it is not lost.
+void CRtmpServer::SendInOrderLocked(const rtmp::MediaFrame& frame)
+{
+    if (m_bKeyFrameSent || !m_video.IsConnectedLocked())
+    {
+        m_network.Broadcast(frame);
+        return;
+    }
+    if (frame.kind == rtmp::MediaKind::Audio)
+    {
+        if (m_heldAudio.size() >= kMaxHeldAudioFrames)
+            m_heldAudio.erase(m_heldAudio.begin());
+        m_heldAudio.push_back(frame);
+        return;
+    }
+    if (!frame.bKey)
+        return; // no player would take it
+    m_bKeyFrameSent = true;
+    m_network.Broadcast(frame);
+    for (const rtmp::MediaFrame& audio : m_heldAudio)
+    {
+        if (audio.ms >= frame.ms)
+            m_network.Broadcast(audio);
+    }
+    m_heldAudio.clear();
+}
+
+void CRtmpServer::TakeParameterSetsLocked(IMediaSample* pSample)
+{
+    BYTE* pb = nullptr;
+    const long cb = pSample->GetActualDataLength();
+    if (pSample->IsSyncPoint() != S_OK || FAILED(pSample->GetPointer(&pb)) || pb == nullptr || cb <= 0)
+        return;
+    try
+    {
+        rtmp::Bytes sps;
+        rtmp::Bytes pps;
+        if (!rtmp::FindParameterSets(pb, static_cast<size_t>(cb), sps, pps) || (sps == m_sps && pps == m_pps))
+            return;
+        rtmp::Bytes header = rtmp::AvcSequenceHeader(sps, pps);
+        if (header.empty())
+        {
+            ATLTRACE2(ATL::atlTraceGeneral, 1, L"RTMP Server: a key frame's sequence parameter set is unusable\n");
+            return;
+        }
+        m_sps.swap(sps);
+        m_pps.swap(pps);
+        m_headers.avcSequenceHeader.swap(header);
+        m_network.SetStreamHeaders(m_headers);
+    }
+    catch (const std::bad_alloc&)
+    {
+        ATLTRACE2(ATL::atlTraceGeneral, 1, L"RTMP Server: out of memory for the stream headers\n");
+    }
+}
+
+// Width, height and frame rate from the video's format, rate and channels
+// and the AudioSpecificConfig (the bytes after the WAVEFORMATEX) from the
+// audio's.
+rtmp::StreamHeaders CRtmpServer::HeadersFromTypesLocked() const
+{
+    rtmp::StreamHeaders headers;
+    const AM_MEDIA_TYPE& mtVideo = m_video.MediaTypeLocked();
+    const BITMAPINFOHEADER* pbmih = nullptr;
+    REFERENCE_TIME rtFrame = 0;
+    if (const auto* pvih = FormatOf<VIDEOINFOHEADER>(mtVideo, FORMAT_VideoInfo))
+    {
+        pbmih = &pvih->bmiHeader;
+        rtFrame = pvih->AvgTimePerFrame;
+    }
+    else if (const auto* pmvi = FormatOf<MPEG2VIDEOINFO>(mtVideo, FORMAT_MPEG2Video))
+    {
+        pbmih = &pmvi->hdr.bmiHeader;
+        rtFrame = pmvi->hdr.AvgTimePerFrame;
+    }
+    if (pbmih != nullptr)
+    {
+        headers.info.width = pbmih->biWidth;
+        headers.info.height = std::abs(pbmih->biHeight);
+    }
+    if (rtFrame > 0)
+        headers.info.frameRate = static_cast<double>(kUnitsPerSecond) / static_cast<double>(rtFrame);
+    const AM_MEDIA_TYPE& mtAudio = m_audio.MediaTypeLocked();
+    if (const auto* pwfx = FormatOf<WAVEFORMATEX>(mtAudio, FORMAT_WaveFormatEx))
+    {
+        headers.info.audioSampleRate = pwfx->nSamplesPerSec;
+        headers.info.audioChannels = pwfx->nChannels;
+        const size_t cbExtra = std::min<size_t>(pwfx->cbSize, mtAudio.cbFormat - sizeof(WAVEFORMATEX));
+        if (cbExtra > 0)
+            headers.aacSequenceHeader = rtmp::AacSequenceHeader(reinterpret_cast<const uint8_t*>(pwfx + 1), cbExtra);
+    }
+    return headers;
 }
 
 // The end comes when the last sample has run its time.
@@ -370,6 +573,7 @@ HRESULT CRtmpServer::PresentEndOfStream(CServerInputPin* pPin)
 void CRtmpServer::Flush(CServerInputPin* pPin)
 {
     CLockGuard lock(FilterLock());
+    (pPin == &m_video ? m_videoTimeline : m_audioTimeline).Restart();
     pPin->m_bEnded = false;
     pPin->m_bPresentedSinceFlush = false;
     ++pPin->m_stats.cFlushes;

@@ -2,8 +2,15 @@
 // each sample when the graph's clock reaches its start time, holds a sample
 // while paused (which completes the pause), signals EC_COMPLETE once both
 // inputs have ended, passes seeking upstream and counts what each input
-// presented.
+// presented. While it is not stopped it listens for RTMP players and sends
+// each presented sample to every one of them as it is presented.
 #pragma once
+
+#include "RtmpNetwork.h"
+
+#include "Flv.h"
+#include "Session.h"
+#include "Timeline.h"
 
 #include "base/Filter.h"
 #include "base/InputPin.h"
@@ -55,6 +62,8 @@ private:
     // The media position the presented samples reach, when any was presented
     // since the last flush or start; with the filter lock held.
     bool PresentedPositionLocked(REFERENCE_TIME& rtPosition) const;
+    // The connection's media type; with the filter lock held.
+    const AM_MEDIA_TYPE& MediaTypeLocked() const { return m_mt.Get(); }
 
     CRtmpServer* const m_pServer;
     const TypeCheck m_pfnAccepts;
@@ -70,7 +79,7 @@ private:
 
 class CRtmpServer : public CFilterBase,
                     public IVelkRtmpServer,
-                    public IVelkRtmpServerStatistics,
+                    public IVelkRtmpServerClientStatistics,
                     public IVelkVersion,
                     public IAMFilterMiscFlags
 {
@@ -87,6 +96,9 @@ public:
     // IVelkRtmpServerStatistics
     STDMETHODIMP GetInputCount(LONG* pcInputs) override;
     STDMETHODIMP GetInputStatistics(LONG nInput, VelkInputStatistics* pStatistics) override;
+
+    // IVelkRtmpServerClientStatistics
+    STDMETHODIMP GetClientStatistics(VelkClientStatistics* pStatistics) override;
 
     // IVelkVersion
     STDMETHODIMP GetType(LONG* peType) override;
@@ -115,9 +127,22 @@ public:
 protected:
     HRESULT QueryFilterInterface(REFIID riid, void** ppv) override;
     HRESULT OnStateChanged(FILTER_STATE eOld) override;
+    // Listening starts as the filter leaves the stopped state and ends once
+    // its streaming has stopped.
+    HRESULT OnLeavingStopped() override;
+    void OnStreamingStopped() override;
 
 private:
     CRtmpServer();
+
+    HRESULT StartServingLocked();
+    // The stream headers the connected media types give.
+    rtmp::StreamHeaders HeadersFromTypesLocked() const;
+    // A key frame's parameter sets become the AVC sequence header.
+    void TakeParameterSetsLocked(IMediaSample* pSample);
+    // Sends a presented sample to the clients.
+    HRESULT PublishLocked(CServerInputPin* pPin, IMediaSample* pSample, REFERENCE_TIME rtStart);
+    void SendInOrderLocked(const rtmp::MediaFrame& frame);
 
     // Wakes every thread that waits in the filter: a state change, a flush.
     void WakeLocked() { m_cvFilter.WakeAll(); }
@@ -137,4 +162,17 @@ private:
     CServerSeeking m_seeking;
     CConditionVariable m_cvFilter;
     bool m_bCompleteSent = false;
+    // The clients' side, guarded by the filter lock: stream timestamps that
+    // never go back, and the stream headers sent to every client. One
+    // timeline a stream: the two inputs present on threads of their own, and
+    // a sample that comes late must keep its own time rather than take the
+    // other stream's latest.
+    rtmp::Timeline m_videoTimeline;
+    rtmp::Timeline m_audioTimeline;
+    rtmp::StreamHeaders m_headers;
+    rtmp::Bytes m_sps;
+    rtmp::Bytes m_pps;
+    bool m_bKeyFrameSent = false;               // since the filter left the stopped state
+    std::vector<rtmp::MediaFrame> m_heldAudio;  // until then
+    CRtmpNetwork m_network;
 };

@@ -33,13 +33,30 @@ STDMETHODIMP CPlaybackControl::Invoke(DISPID dispIdMember, REFIID riid, LCID lci
 STDMETHODIMP CPlaybackControl::Run()
 {
     CLockGuard lock(m_csState);
-    return Forward<IMediaControl>(&IMediaControl::Run);
+    return StopAfterFailure(Forward<IMediaControl>(&IMediaControl::Run));
 }
 
 STDMETHODIMP CPlaybackControl::Pause()
 {
     CLockGuard lock(m_csState);
-    return Forward<IMediaControl>(&IMediaControl::Pause);
+    return StopAfterFailure(Forward<IMediaControl>(&IMediaControl::Pause));
+}
+
+// When one filter refuses to pause, quartz leaves the others paused yet
+// counts the graph as stopped, so that its Stop no longer reaches them and
+// the next Run waits for them for ever. The platform's graph manager stops
+// the graph when a Pause fails; so does this one, filter by filter.
+HRESULT CPlaybackControl::StopAfterFailure(HRESULT hr)
+{
+    if (SUCCEEDED(hr))
+        return hr;
+    CComPtr<IFilterGraph> spGraph;
+    CComPtr<IEnumFilters> spEnum;
+    if (FAILED(Inner(spGraph)) || FAILED(spGraph->EnumFilters(&spEnum)))
+        return hr;
+    for (CComPtr<IBaseFilter> spFilter; spEnum->Next(1, &spFilter, nullptr) == S_OK; spFilter.Release())
+        spFilter->Stop();
+    return hr;
 }
 
 STDMETHODIMP CPlaybackControl::Stop()

@@ -88,6 +88,9 @@ private:
         return (static_cast<C*>(sp.p)->*pfnMethod)(std::forward<Args>(args)...);
     }
 
+    // A Pause or Run that failed with hr stops every filter; returns hr.
+    HRESULT StopAfterFailure(HRESULT hr);
+
     // A state change that leaves the graph stopped, with the position where
     // the stream was when it began.
     HRESULT StopKeepingPosition(HRESULT (STDMETHODCALLTYPE IMediaControl::*pfnStop)());

@@ -108,14 +108,22 @@ HRESULT CFilterBase::PauseGuarded()
         CLockGuard lock(m_csFilter);
         const FILTER_STATE eOld = m_eState;
         if (eOld == State_Stopped)
+        {
             hr = ActivatePinsLocked();
+            if (SUCCEEDED(hr))
+            {
+                hr = OnLeavingStopped();
+                if (FAILED(hr))
+                    DeactivatePinsLocked();
+            }
+        }
         if (SUCCEEDED(hr))
         {
             m_eState = State_Paused;
             return OnStateChanged(eOld);
         }
     }
-    // Pins that started streaming before another failed end it again.
+    // Pins that started streaming before a failure end it again.
     FinishDeactivation();
     return hr;
 }

@@ -87,6 +87,10 @@ protected:
 
     // Interfaces beyond IBaseFilter and its bases.
     virtual HRESULT QueryFilterInterface(REFIID riid, void** ppv);
+    // Called with the filter lock held as the filter leaves the stopped
+    // state, once its pins are active; a failure leaves it stopped and is
+    // returned from the Pause or Run.
+    virtual HRESULT OnLeavingStopped() { return S_OK; }
     // Called with the filter lock held once the pins have followed a state
     // change; a failure is returned from the state-changing call.
     virtual HRESULT OnStateChanged(FILTER_STATE eOld);
