@@ -81,6 +81,13 @@ public:
     // editor quit. Safe in any state, any number of times.
     void Close();
 
+    // The bounds of ShowGraph's waits, which hold up the caller's thread.
+    static constexpr DWORD kInputIdleMs = 1000;  // for the editor's main window
+    static constexpr DWORD kVisibleWaitMs = 100; // while that window is hidden
+    static constexpr int kSearchPasses = 10;     // searches make at most nine passes
+    static constexpr UINT kMessageWaitMs = 1000; // for an answer from the editor's windows
+    static constexpr DWORD kQuitWaitMs = 2000;   // for an editor asked to quit to end
+
 private:
     friend struct CGraphEditAccess; // lets tests reach the members
 
@@ -95,6 +102,7 @@ private:
     bool WaitForEditorToQuit();
     void PostConnectCommand();
     HRESULT SelectRemoteGraph(IUnknown* pGraph);
+    HRESULT SelectGraphEntry(IUnknown* pGraph, int* pnIndex);
     HRESULT FindGraphEntry(IUnknown* pGraph, int* pnIndex);
     static bool IsGraphEntry(LPCWSTR pszCookieName, IUnknown* pGraph);
 
