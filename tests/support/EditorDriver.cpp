@@ -215,8 +215,9 @@ size_t SettledEditorCount(size_t cAtMost)
 }
 
 // One click of "Show graph"; a box it opens is read and closed.
-void ClickShowGraph(CDialogHost& host, ShowLoopFigures& figures, DWORD& dwLastEditor)
+ShowClickOutcome ClickShowGraph(CDialogHost& host, ShowLoopFigures& figures, DWORD& dwLastEditor)
 {
+    ShowClickOutcome outcome;
     ++figures.cClicks;
     host.PostClick(IDC_SHOW);
     // Done when the dialog answers again; a box on the way counts as a failure.
@@ -227,27 +228,34 @@ void ClickShowGraph(CDialogHost& host, ShowLoopFigures& figures, DWORD& dwLastEd
         if (HWND hWndBox = host.WaitForMessageBox(0))
         {
             ++figures.cBoxes;
+            outcome.bBox = true;
             DismissMessageBox(hWndBox);
         }
         bDone = host.Send(WM_NULL, 0, 0, nullptr, 100);
     }
+    const DWORD dwDone = ::GetTickCount();
+    outcome.dwBusyMs = dwDone - dwStart;
     if (!bDone)
     {
         ++figures.cHangs;
-        return;
+        outcome.bHung = true;
+        return outcome;
     }
     const DWORD dwEditor = WaitForAttachedEditor(dwLastEditor);
     if (dwEditor != 0)
     {
         ++figures.cAttached;
         dwLastEditor = dwEditor;
+        outcome.bAttached = true;
+        outcome.dwAttachMs = ::GetTickCount() - dwDone;
     }
     figures.cMostEditors = std::max(figures.cMostEditors, SettledEditorCount(1));
+    return outcome;
 }
 
 } // namespace
 
-ShowLoopFigures RunShowGraphLoop(int cClicks, int nBusyThreads)
+ShowLoopFigures RunShowGraphLoop(int cClicks, int nBusyThreads, const ShowClickObserver& observer)
 {
     ShowLoopFigures figures;
     {
@@ -277,7 +285,11 @@ ShowLoopFigures RunShowGraphLoop(int cClicks, int nBusyThreads)
         {
             CBusyThreads busy(nBusyThreads);
             for (int i = 0; i < cClicks && figures.cHangs == 0; ++i)
-                ClickShowGraph(host, figures, dwLastEditor);
+            {
+                const ShowClickOutcome outcome = ClickShowGraph(host, figures, dwLastEditor);
+                if (observer)
+                    observer(outcome);
+            }
         }
         if (figures.cHangs != 0 || !host.Click(IDC_DEFAULT, kClickTimeoutMs))
         {
