@@ -113,6 +113,7 @@ enum Phase : size_t
     kConnectDialog, // CGraphEdit::kSearchPasses
     kGraphEntry,    // CGraphEdit::kMessageWaitMs for each message
     kEditorAttach,  // the editor binds the graph and shows it: no wait of the console's
+    kDialogHeld,    // the whole of ShowGraph, while the dialog's thread answers no input
     kPhaseCount
 };
 
@@ -128,6 +129,7 @@ const PhaseTrace kPhases[kPhaseCount] = {
     {"connect dialog", L"CGraphEdit::SelectRemoteGraph(): connect dialog after pass "},
     {"graph entry", L"CGraphEdit::SelectGraphEntry(): entry "},
     {"editor attach", nullptr},
+    {"dialog held", L"CGraphEdit::ShowGraph(): hr="},
 };
 
 // The "###Err###" lines, and the phase each names.
@@ -151,7 +153,6 @@ struct ClickRecord
     std::array<long, kPhaseCount> rgMs; // -1: not reached, or gave way
     int nPass = 0;                      // the pass that found the connect dialog
     const char* pszFailure = nullptr;   // what gave way; null when attached
-    DWORD dwBusyMs = 0;                 // until the dialog answered again
 };
 
 bool StartsWith(const std::wstring& text, const wchar_t* pszHead)
@@ -177,7 +178,6 @@ ClickRecord ReadClick(const std::vector<CDiagnosticsRecorder::Trace>& traces, co
 {
     ClickRecord click;
     click.rgMs.fill(-1);
-    click.dwBusyMs = outcome.dwBusyMs;
     size_t iStart = traces.size();
     for (size_t i = 0; i < traces.size(); ++i)
         iStart = StartsWith(traces[i].text, kszStarted) ? i : iStart;
@@ -277,16 +277,14 @@ Spread SpreadOf(const std::vector<double>& values)
     return spread;
 }
 
-// A phase's times over the clicks where it succeeded; the dialog's busy time
-// over every click for kPhaseCount.
+// A phase's times over the clicks where it succeeded.
 std::vector<double> PhaseTimes(const LoadRun& run, size_t nPhase)
 {
     std::vector<double> times;
     for (const auto& click : run.clicks)
     {
-        const long lMs = nPhase < kPhaseCount ? click.rgMs[nPhase] : static_cast<long>(click.dwBusyMs);
-        if (lMs >= 0)
-            times.push_back(static_cast<double>(lMs));
+        if (click.rgMs[nPhase] >= 0)
+            times.push_back(static_cast<double>(click.rgMs[nPhase]));
     }
     return times;
 }
@@ -322,11 +320,6 @@ std::string BoundText(size_t nPhase)
     return sz;
 }
 
-const char* PhaseName(size_t nPhase)
-{
-    return nPhase < kPhaseCount ? kPhases[nPhase].pszName : "dialog busy";
-}
-
 void PrintLoadRun(const LoadRun& run)
 {
     std::printf("\n%d busy threads, load average %s -> %s: %d of %d attached, %d boxes, %d hung\n",
@@ -342,10 +335,10 @@ void PrintLoadRun(const LoadRun& run)
     }
     std::printf("  %-16s %-11s %4s %8s %8s %8s %8s  (ms, where it succeeded)\n", "phase", "bound", "n", "median",
                 "p95", "p99", "max");
-    for (size_t p = 0; p <= kPhaseCount; ++p)
+    for (size_t p = 0; p < kPhaseCount; ++p)
     {
         const Spread spread = SpreadOf(PhaseTimes(run, p));
-        std::printf("  %-16s %-11s %4zu %8.0f %8.0f %8.0f %8.0f\n", PhaseName(p), BoundText(p).c_str(), spread.n,
+        std::printf("  %-16s %-11s %4zu %8.0f %8.0f %8.0f %8.0f\n", kPhases[p].pszName, BoundText(p).c_str(), spread.n,
                     spread.dMedian, spread.dP95, spread.dP99, spread.dMax);
     }
     std::printf("  connect dialog found at pass %d at the latest\n", nPass);
@@ -356,7 +349,7 @@ void PrintLoadRun(const LoadRun& run)
 void PrintBounds(const std::vector<LoadRun>& runs)
 {
     std::printf("\nWhat each bound would have to be (ms; worst over the loads)\n");
-    for (size_t p = 0; p <= kPhaseCount; ++p)
+    for (size_t p = 0; p < kPhaseCount; ++p)
     {
         Spread worst;
         int nAtMax = 0;
@@ -371,13 +364,13 @@ void PrintBounds(const std::vector<LoadRun>& runs)
                 worst.dMax = spread.dMax;
                 nAtMax = run.nBusyThreads;
             }
-            cGaveWay += p < kPhaseCount ? GaveWay(run, kPhases[p].pszName) : 0;
+            cGaveWay += GaveWay(run, kPhases[p].pszName);
         }
         std::printf("  %-16s bound %-11s p95 %6.0f  p99 %6.0f  max %6.0f at %2d busy threads; gave way %d times\n",
-                    PhaseName(p), BoundText(p).c_str(), worst.dP95, worst.dP99, worst.dMax, nAtMax, cGaveWay);
+                    kPhases[p].pszName, BoundText(p).c_str(), worst.dP95, worst.dP99, worst.dMax, nAtMax, cGaveWay);
     }
-    std::printf("  (dialog busy: from the click until the dialog answers again; it answers nothing meanwhile,\n"
-                "   so a longer bound adds its extra time to this for every click that waits it out)\n");
+    std::printf("  (dialog held: the whole of ShowGraph, the old editor's end included; a longer bound adds\n"
+                "   its extra time to this for every click that waits it out)\n");
 }
 
 // "Show graph" at growing loads; 0 when the goal load met its goal.

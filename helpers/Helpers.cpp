@@ -284,6 +284,16 @@ CGraphEdit::~CGraphEdit()
 
 HRESULT CGraphEdit::ShowGraph(IUnknown* pGraph)
 {
+    const DWORD dwStart = ::GetTickCount();
+    const HRESULT hr = AttachEditor(pGraph);
+    // How long the caller's thread was held up, whatever the outcome.
+    ATLTRACE2(atlTraceGeneral, 4, L"CGraphEdit::ShowGraph(): hr=0x%X after %u ms\n", static_cast<unsigned>(hr),
+              static_cast<unsigned>(::GetTickCount() - dwStart));
+    return hr;
+}
+
+HRESULT CGraphEdit::AttachEditor(IUnknown* pGraph)
+{
     Close(); // a running editor is never reused
 
     wchar_t szProppage_dll[MAX_PATH];

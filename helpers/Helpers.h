@@ -91,6 +91,7 @@ public:
 private:
     friend struct CGraphEditAccess; // lets tests reach the members
 
+    HRESULT AttachEditor(IUnknown* pGraph);
     bool IsProppageRegistered(LPWSTR pszProppage_dll, size_t cchProppage_dll);
     HRESULT LoadGraphEdit(LPCWSTR pszProppage_dll);
     DWORD WaitForEditorWindow();

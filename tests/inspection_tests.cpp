@@ -650,7 +650,7 @@ TEST_F(ShowGraphTest, EditorAttachesToTheConsoleGraphAndQuitsWithIt)
     const wchar_t* const rgpszWaits[] = {
         L"CGraphEdit::WaitForEditorWindow(): main window after ", L"CGraphEdit::WaitWhileHidden(): visible after ",
         L"CGraphEdit::SelectRemoteGraph(): connect dialog after pass ",
-        L"CGraphEdit::SelectGraphEntry(): entry 0 found, list answered in "};
+        L"CGraphEdit::SelectGraphEntry(): entry 0 found, list answered in ", L"CGraphEdit::ShowGraph(): hr=0x0 after "};
     ASSERT_EQ(_countof(rgpszWaits), waits.size());
     for (size_t i = 0; i < waits.size(); ++i)
         EXPECT_EQ(0u, waits[i].rfind(rgpszWaits[i], 0)) << waits[i];

@@ -214,16 +214,28 @@ size_t SettledEditorCount(size_t cAtMost)
     return OwnEditorProcesses();
 }
 
-// One click of "Show graph"; a box it opens is read and closed.
+// Called on the clicking thread once the dialog's handler of the click returned.
+void CALLBACK OnClickReturned(HWND, UINT, ULONG_PTR dwData, LRESULT)
+{
+    *reinterpret_cast<bool*>(dwData) = true;
+}
+
+// One click of "Show graph"; a box it opens is read and closed. The click is
+// sent, not posted, so that its return is known: the dialog answers messages
+// sent to it while it waits for the editor, so an answer is no sign of it.
 ShowClickOutcome ClickShowGraph(CDialogHost& host, ShowLoopFigures& figures, DWORD& dwLastEditor)
 {
     ShowClickOutcome outcome;
     ++figures.cClicks;
-    host.PostClick(IDC_SHOW);
-    // Done when the dialog answers again; a box on the way counts as a failure.
+    // The callback of a click that hangs may still come later: its flag is
+    // then left behind, never freed under it.
+    auto pbDone = std::make_unique<bool>(false);
     const DWORD dwStart = ::GetTickCount();
-    bool bDone = false;
-    while (!bDone && ::GetTickCount() - dwStart < kClickTimeoutMs)
+    const bool bSent =
+        ::SendMessageCallbackW(host.Dialog(), WM_COMMAND, MAKEWPARAM(IDC_SHOW, BN_CLICKED),
+                               reinterpret_cast<LPARAM>(host.Item(IDC_SHOW)), OnClickReturned,
+                               reinterpret_cast<ULONG_PTR>(pbDone.get())) != FALSE;
+    while (bSent && !*pbDone && ::GetTickCount() - dwStart < kClickTimeoutMs)
     {
         if (HWND hWndBox = host.WaitForMessageBox(0))
         {
@@ -231,14 +243,19 @@ ShowClickOutcome ClickShowGraph(CDialogHost& host, ShowLoopFigures& figures, DWO
             outcome.bBox = true;
             DismissMessageBox(hWndBox);
         }
-        bDone = host.Send(WM_NULL, 0, 0, nullptr, 100);
+        // The return comes as a callback while this thread reads its messages.
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            ::DispatchMessageW(&msg);
     }
     const DWORD dwDone = ::GetTickCount();
-    outcome.dwBusyMs = dwDone - dwStart;
-    if (!bDone)
+    if (!*pbDone)
     {
         ++figures.cHangs;
         outcome.bHung = true;
+        if (bSent)
+            (void)pbDone.release();
         return outcome;
     }
     const DWORD dwEditor = WaitForAttachedEditor(dwLastEditor);

@@ -47,8 +47,7 @@ struct ShowClickOutcome
     bool bAttached = false;
     bool bBox = false;
     bool bHung = false;
-    DWORD dwBusyMs = 0;   // from the click until the dialog answered again
-    DWORD dwAttachMs = 0; // from then until an editor showed the graph
+    DWORD dwAttachMs = 0; // from the click's return until an editor showed the graph
 };
 
 // Called on the loop's thread once each measured click is done.
