@@ -153,6 +153,7 @@ struct ClickRecord
     std::array<long, kPhaseCount> rgMs; // -1: not reached, or gave way
     int nPass = 0;                      // the pass that found the connect dialog
     const char* pszFailure = nullptr;   // what gave way; null when attached
+    std::wstring failureTrace;          // the "###Err###" line that named it
 };
 
 bool StartsWith(const std::wstring& text, const wchar_t* pszHead)
@@ -195,7 +196,10 @@ ClickRecord ReadClick(const std::vector<CDiagnosticsRecorder::Trace>& traces, co
         for (const auto& failure : kFailures)
         {
             if (pszGaveWay == nullptr && StartsWith(text, failure.pszHead))
+            {
                 pszGaveWay = kPhases[failure.ePhase].pszName;
+                click.failureTrace = text.substr(0, text.find_last_not_of(L"\n") + 1);
+            }
         }
     }
     if (outcome.bAttached)
@@ -330,8 +334,8 @@ void PrintLoadRun(const LoadRun& run)
     {
         nPass = std::max(nPass, click.nPass);
         if (click.pszFailure != nullptr)
-            std::printf("  click %d gave way at: %s\n", static_cast<int>(&click - run.clicks.data()) + 1,
-                        click.pszFailure);
+            std::printf("  click %d gave way at: %s  %ls\n", static_cast<int>(&click - run.clicks.data()) + 1,
+                        click.pszFailure, click.failureTrace.c_str());
     }
     std::printf("  %-16s %-11s %4s %8s %8s %8s %8s  (ms, where it succeeded)\n", "phase", "bound", "n", "median",
                 "p95", "p99", "max");
