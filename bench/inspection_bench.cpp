@@ -111,7 +111,7 @@ enum Phase : size_t
 {
     kMainWindow,    // CGraphEdit::kInputIdleMs
     kVisible,       // CGraphEdit::kVisibleWaitMs
-    kConnectDialog, // CGraphEdit::kSearchPasses
+    kConnectDialog, // CGraphEdit::kDialogWaitMs
     kGraphEntry,    // CGraphEdit::kMessageWaitMs for each message
     kEditorAttach,  // the editor binds the graph and shows it: no wait of the console's
     kDialogHeld,    // the whole of ShowGraph, while the dialog's thread answers no input
@@ -313,7 +313,7 @@ std::string BoundText(size_t nPhase)
         std::snprintf(sz, sizeof(sz), "%lu ms", static_cast<unsigned long>(CGraphEdit::kVisibleWaitMs));
         break;
     case kConnectDialog:
-        std::snprintf(sz, sizeof(sz), "%d passes", CGraphEdit::kSearchPasses - 1);
+        std::snprintf(sz, sizeof(sz), "%lu ms", static_cast<unsigned long>(CGraphEdit::kDialogWaitMs));
         break;
     case kGraphEntry:
         std::snprintf(sz, sizeof(sz), "%u ms/msg", CGraphEdit::kMessageWaitMs);

@@ -506,10 +506,11 @@ void CGraphEdit::PostConnectCommand()
         ::PostMessageW(m_hWndGraphEdit, WM_COMMAND, kConnectCommand, 0);
 }
 
-// The connect dialog opens asynchronously, so it is looked for a few times.
-// Not finding it, or not finding the graph in it, leaves the editor open
-// without the graph: no failure of the console, but traced as one, since the
-// user sees no graph. An editor that stops answering is a failure.
+// The connect dialog opens asynchronously, so it is looked for until it
+// shows, within a bound. Not finding it, or not finding the graph in it,
+// leaves the editor open without the graph: no failure of the console, but
+// traced as one, since the user sees no graph. An editor that stops
+// answering is a failure.
 HRESULT CGraphEdit::SelectRemoteGraph(IUnknown* pGraph)
 {
     if (!::IsWindow(m_hWndGraphEdit))
@@ -517,7 +518,7 @@ HRESULT CGraphEdit::SelectRemoteGraph(IUnknown* pGraph)
     const DWORD dwStart = ::GetTickCount();
     m_hWndListBox = nullptr;
     int nPass = 0;
-    for (int nPasses = kSearchPasses; --nPasses > 0;)
+    for (;;)
     {
         ++nPass;
         const bool bSeen = m_hWndListBox != nullptr;
@@ -532,6 +533,8 @@ HRESULT CGraphEdit::SelectRemoteGraph(IUnknown* pGraph)
             if (FAILED(hr) || i != -1)
                 return hr;
         }
+        if (::GetTickCount() - dwStart >= kDialogWaitMs)
+            break;
         ::Sleep(kPollMs);
     }
     ATLTRACE2(atlTraceGeneral, 2, L"###Err### CGraphEdit::SelectRemoteGraph(): %ls not found after %d passes, %u ms\n",
