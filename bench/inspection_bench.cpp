@@ -1,7 +1,8 @@
 // Times "Show graph" through the real console with the installed graph
 // editor: from the click to an editor that shows the console's graph, how
 // often that works, and how long closing the console takes with an editor
-// attached. Prints medians.
+// attached. Prints medians. Then sweeps the load: which of the console's
+// waits gives way first as busy threads pile up, and how long each took.
 #include "Median.h"
 #include "Diagnostics.h"
 #include "EditorDriver.h"

@@ -85,9 +85,9 @@ public:
     static constexpr DWORD kInputIdleMs = 1000;  // for the editor's main window
     static constexpr DWORD kVisibleWaitMs = 100; // while that window is hidden
     static constexpr int kSearchPasses = 10;     // the main window's search makes at most nine passes
-    // For the connect dialog. The editor opens it on its own thread: under
-    // load that took up to 200 ms at the load test's six busy threads and 680
-    // ms at eight, and nine passes 10 ms apart gave way after 93 ms.
+    // For the connect dialog, which the editor opens when its turn comes: on
+    // two cores with six busy threads that took up to 200 ms, with eight up
+    // to 680 ms, while nine passes 10 ms apart gave way after 93 ms.
     static constexpr DWORD kDialogWaitMs = 500;
     static constexpr UINT kMessageWaitMs = 1000; // for an answer from the editor's windows
     static constexpr DWORD kQuitWaitMs = 2000;   // for an editor asked to quit to end

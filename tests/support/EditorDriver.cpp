@@ -240,7 +240,6 @@ ShowClickOutcome ClickShowGraph(CDialogHost& host, ShowLoopFigures& figures, DWO
         if (HWND hWndBox = host.WaitForMessageBox(0))
         {
             ++figures.cBoxes;
-            outcome.bBox = true;
             DismissMessageBox(hWndBox);
         }
         // The return comes as a callback while this thread reads its messages.

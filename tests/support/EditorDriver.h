@@ -45,7 +45,6 @@ struct ShowLoopFigures
 struct ShowClickOutcome
 {
     bool bAttached = false;
-    bool bBox = false;
     bool bHung = false;
     DWORD dwAttachMs = 0; // from the click's return until an editor showed the graph
 };
