@@ -23,14 +23,7 @@ constexpr WPARAM kConnectCommand = MAKEWPARAM(0x8034, 1);
 // Style bits of the editor's main window: caption, system menu, sizing border.
 constexpr LONG kMainWindowStyle = WS_CAPTION | WS_SYSMENU | WS_THICKFRAME;
 
-constexpr DWORD kInputIdleMs = 1000;
-constexpr DWORD kVisibleWaitMs = 100;
 constexpr DWORD kPollMs = 10;
-constexpr DWORD kQuitWaitMs = 2000;
-// Window searches make at most nine passes.
-constexpr int kSearchPasses = 10;
-// How long the console waits for an answer from the editor's windows.
-constexpr UINT kMessageWaitMs = 1000;
 
 // A list entry must fit this buffer, terminator included, to be one of ours.
 constexpr size_t kcchEntry = 64;
@@ -83,13 +76,15 @@ bool ReplaceFileName(LPWSTR psz, size_t cch, LPCWSTR pszFile)
 }
 
 // Sends a message to a window of the editor and waits for the answer at most
-// kMessageWaitMs, so that an editor that hangs never freezes the dialog.
+// CGraphEdit::kMessageWaitMs, so that an editor that hangs never freezes the
+// dialog.
 // HRESULT_FROM_WIN32(ERROR_TIMEOUT) when it did not answer in time.
 HRESULT SendToEditor(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT* plResult)
 {
     DWORD_PTR dwResult = 0;
     ::SetLastError(ERROR_SUCCESS);
-    if (::SendMessageTimeoutW(hWnd, uMsg, wParam, lParam, SMTO_ABORTIFHUNG, kMessageWaitMs, &dwResult) == 0)
+    if (::SendMessageTimeoutW(hWnd, uMsg, wParam, lParam, SMTO_ABORTIFHUNG, CGraphEdit::kMessageWaitMs,
+                              &dwResult) == 0)
     {
         const DWORD dwError = ::GetLastError();
         return HRESULT_FROM_WIN32(dwError != ERROR_SUCCESS ? dwError : ERROR_TIMEOUT);
@@ -289,6 +284,16 @@ CGraphEdit::~CGraphEdit()
 
 HRESULT CGraphEdit::ShowGraph(IUnknown* pGraph)
 {
+    const DWORD dwStart = ::GetTickCount();
+    const HRESULT hr = AttachEditor(pGraph);
+    // How long the caller's thread was held up, whatever the outcome.
+    ATLTRACE2(atlTraceGeneral, 4, L"CGraphEdit::ShowGraph(): hr=0x%X after %u ms\n", static_cast<unsigned>(hr),
+              static_cast<unsigned>(::GetTickCount() - dwStart));
+    return hr;
+}
+
+HRESULT CGraphEdit::AttachEditor(IUnknown* pGraph)
+{
     Close(); // a running editor is never reused
 
     wchar_t szProppage_dll[MAX_PATH];
@@ -394,7 +399,11 @@ DWORD CGraphEdit::WaitForEditorWindow()
         const bool bFound = m_hWndGraphEdit != nullptr;
         m_hWndGraphEdit = nullptr;
         if (bFound)
+        {
+            ATLTRACE2(atlTraceGeneral, 4, L"CGraphEdit::WaitForEditorWindow(): main window after %u ms\n",
+                      static_cast<unsigned>(::GetTickCount() - dwStart));
             return 0;
+        }
         if (::WaitForSingleObject(m_rgPI.hProcess, kPollMs) == WAIT_OBJECT_0)
             return WAIT_ABANDONED;
         if (::GetTickCount() - dwStart >= kInputIdleMs)
@@ -439,7 +448,11 @@ bool CGraphEdit::WaitWhileHidden()
     for (DWORD dwPassed = 0; dwPassed <= kVisibleWaitMs; dwPassed = ::GetTickCount() - dwStart)
     {
         if (::GetWindowLongW(m_hWndGraphEdit, GWL_STYLE) & WS_VISIBLE)
+        {
+            ATLTRACE2(atlTraceGeneral, 4, L"CGraphEdit::WaitWhileHidden(): visible after %u ms\n",
+                      static_cast<unsigned>(dwPassed));
             return true;
+        }
         ATLTRACE2(atlTraceGeneral, 10, L"CGraphEdit::WaitWhileHidden(): wait time rest is %i ms\n",
                   static_cast<int>(kVisibleWaitMs) - static_cast<int>(dwPassed));
         ::Sleep(kPollMs);
@@ -493,36 +506,65 @@ void CGraphEdit::PostConnectCommand()
         ::PostMessageW(m_hWndGraphEdit, WM_COMMAND, kConnectCommand, 0);
 }
 
-// The connect dialog opens asynchronously, so it is looked for a few times.
-// Not finding it, or not finding the graph in it, is no failure: the editor
-// stays open without the graph. An editor that stops answering is.
+// The connect dialog opens asynchronously, so it is looked for until it
+// shows, within a bound. Not finding it, or not finding the graph in it,
+// leaves the editor open without the graph: no failure of the console, but
+// traced as one, since the user sees no graph. An editor that stops
+// answering is a failure.
 HRESULT CGraphEdit::SelectRemoteGraph(IUnknown* pGraph)
 {
     if (!::IsWindow(m_hWndGraphEdit))
         return S_OK;
+    const DWORD dwStart = ::GetTickCount();
     m_hWndListBox = nullptr;
-    for (int nPasses = kSearchPasses; --nPasses > 0;)
+    int nPass = 0;
+    for (;;)
     {
+        ++nPass;
+        const bool bSeen = m_hWndListBox != nullptr;
         ::EnumWindows(EnumConnectDialogProc, reinterpret_cast<LPARAM>(this));
         if (::IsWindow(m_hWndListBox))
         {
+            if (!bSeen)
+                ATLTRACE2(atlTraceGeneral, 4, L"CGraphEdit::SelectRemoteGraph(): connect dialog after pass %d, %u ms\n",
+                          nPass, static_cast<unsigned>(::GetTickCount() - dwStart));
             int i = -1;
-            HRESULT hr = FindGraphEntry(pGraph, &i);
-            if (FAILED(hr))
+            const HRESULT hr = SelectGraphEntry(pGraph, &i);
+            if (FAILED(hr) || i != -1)
                 return hr;
-            if (i != -1)
-            {
-                LRESULT lResult = LB_ERR;
-                hr = SendToEditor(m_hWndListBox, LB_SETCURSEL, i, 0, &lResult);
-                if (FAILED(hr))
-                    return hr;
-                if (lResult != LB_ERR)
-                    ::PostMessageW(::GetParent(m_hWndListBox), WM_COMMAND, IDOK, 0);
-                return S_OK;
-            }
         }
+        if (::GetTickCount() - dwStart >= kDialogWaitMs)
+            break;
         ::Sleep(kPollMs);
     }
+    ATLTRACE2(atlTraceGeneral, 2, L"###Err### CGraphEdit::SelectRemoteGraph(): %ls not found after %d passes, %u ms\n",
+              m_hWndListBox != nullptr ? L"graph entry" : L"connect dialog", nPass,
+              static_cast<unsigned>(::GetTickCount() - dwStart));
+    return S_OK;
+}
+
+// Picks the graph's entry in the connect list and confirms the dialog;
+// *pnIndex is -1 when the list does not hold it (yet).
+HRESULT CGraphEdit::SelectGraphEntry(IUnknown* pGraph, int* pnIndex)
+{
+    const DWORD dwStart = ::GetTickCount();
+    HRESULT hr = FindGraphEntry(pGraph, pnIndex);
+    LRESULT lResult = LB_ERR;
+    if (SUCCEEDED(hr) && *pnIndex != -1)
+        hr = SendToEditor(m_hWndListBox, LB_SETCURSEL, *pnIndex, 0, &lResult);
+    if (FAILED(hr))
+    {
+        ATLTRACE2(atlTraceGeneral, 2,
+                  L"###Err### CGraphEdit::SelectGraphEntry(): connect list did not answer, hr=0x%X\n",
+                  static_cast<unsigned>(hr));
+        return hr;
+    }
+    if (*pnIndex == -1)
+        return S_OK;
+    ATLTRACE2(atlTraceGeneral, 4, L"CGraphEdit::SelectGraphEntry(): entry %d found, list answered in %u ms\n", *pnIndex,
+              static_cast<unsigned>(::GetTickCount() - dwStart));
+    if (lResult != LB_ERR)
+        ::PostMessageW(::GetParent(m_hWndListBox), WM_COMMAND, IDOK, 0);
     return S_OK;
 }
 

@@ -81,9 +81,21 @@ public:
     // editor quit. Safe in any state, any number of times.
     void Close();
 
+    // The bounds of ShowGraph's waits, which hold up the caller's thread.
+    static constexpr DWORD kInputIdleMs = 1000;  // for the editor's main window
+    static constexpr DWORD kVisibleWaitMs = 100; // while that window is hidden
+    static constexpr int kSearchPasses = 10;     // the main window's search makes at most nine passes
+    // For the connect dialog, which the editor opens when its turn comes: on
+    // two cores with six busy threads that took up to 200 ms, with eight up
+    // to 680 ms, while nine passes 10 ms apart gave way after 93 ms.
+    static constexpr DWORD kDialogWaitMs = 500;
+    static constexpr UINT kMessageWaitMs = 1000; // for an answer from the editor's windows
+    static constexpr DWORD kQuitWaitMs = 2000;   // for an editor asked to quit to end
+
 private:
     friend struct CGraphEditAccess; // lets tests reach the members
 
+    HRESULT AttachEditor(IUnknown* pGraph);
     bool IsProppageRegistered(LPWSTR pszProppage_dll, size_t cchProppage_dll);
     HRESULT LoadGraphEdit(LPCWSTR pszProppage_dll);
     DWORD WaitForEditorWindow();
@@ -95,6 +107,7 @@ private:
     bool WaitForEditorToQuit();
     void PostConnectCommand();
     HRESULT SelectRemoteGraph(IUnknown* pGraph);
+    HRESULT SelectGraphEntry(IUnknown* pGraph, int* pnIndex);
     HRESULT FindGraphEntry(IUnknown* pGraph, int* pnIndex);
     static bool IsGraphEntry(LPCWSTR pszCookieName, IUnknown* pGraph);
 

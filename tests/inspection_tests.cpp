@@ -639,6 +639,22 @@ TEST_F(ShowGraphTest, EditorAttachesToTheConsoleGraphAndQuitsWithIt)
     EXPECT_EQ(1u, CountStartingWith(lines, L"Connection: H264 Encoder."));
     EXPECT_EQ(1u, CountStartingWith(lines, L"Connection: AAC Encoder."));
 
+    // Each wait tells how long it took, in the order they ran, and none gave way.
+    std::vector<std::wstring> waits;
+    for (const auto& trace : diag.Traces())
+    {
+        EXPECT_NE(2u, trace.nLevel) << trace.text;
+        if (trace.nLevel == 4 && EndsWith(trace.text, L" ms\n"))
+            waits.push_back(trace.text);
+    }
+    const wchar_t* const rgpszWaits[] = {
+        L"CGraphEdit::WaitForEditorWindow(): main window after ", L"CGraphEdit::WaitWhileHidden(): visible after ",
+        L"CGraphEdit::SelectRemoteGraph(): connect dialog after pass ",
+        L"CGraphEdit::SelectGraphEntry(): entry 0 found, list answered in ", L"CGraphEdit::ShowGraph(): hr=0x0 after "};
+    ASSERT_EQ(_countof(rgpszWaits), waits.size());
+    for (size_t i = 0; i < waits.size(); ++i)
+        EXPECT_EQ(0u, waits[i].rfind(rgpszWaits[i], 0)) << waits[i];
+
     // Closing the console withdraws the entry and makes the editor quit.
     HANDLE hEditor = OpenProcessOf(hWndEditor);
     EXPECT_EQ(IDCANCEL, host.CloseWith(WM_COMMAND, IDCANCEL, 0));
@@ -741,6 +757,15 @@ TEST_F(HostileEditorTest, ListThatStopsAnsweringFailsShowGraphAndTheDialogAnswer
     DismissMessageBox(hWndBox);
     EXPECT_TRUE(host.Send(WM_NULL, 0, 0, nullptr, 1000)) << "the dialog answers";
     EXPECT_EQ(1u, EditorWindows().size()) << "the hung editor is still there";
+    std::vector<std::wstring> errors;
+    for (const auto& trace : diag.Traces())
+    {
+        if (trace.nLevel == 2)
+            errors.push_back(trace.text);
+    }
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(L"###Err### CGraphEdit::SelectGraphEntry(): connect list did not answer, hr=0x800705B4\n",
+              errors.front());
     EndEditors();
 }
 

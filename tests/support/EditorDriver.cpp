@@ -214,40 +214,64 @@ size_t SettledEditorCount(size_t cAtMost)
     return OwnEditorProcesses();
 }
 
-// One click of "Show graph"; a box it opens is read and closed.
-void ClickShowGraph(CDialogHost& host, ShowLoopFigures& figures, DWORD& dwLastEditor)
+// Called on the clicking thread once the dialog's handler of the click returned.
+void CALLBACK OnClickReturned(HWND, UINT, ULONG_PTR dwData, LRESULT)
 {
+    *reinterpret_cast<bool*>(dwData) = true;
+}
+
+// One click of "Show graph"; a box it opens is read and closed. The click is
+// sent, not posted, so that its return is known: the dialog answers messages
+// sent to it while it waits for the editor, so an answer is no sign of it.
+ShowClickOutcome ClickShowGraph(CDialogHost& host, ShowLoopFigures& figures, DWORD& dwLastEditor)
+{
+    ShowClickOutcome outcome;
     ++figures.cClicks;
-    host.PostClick(IDC_SHOW);
-    // Done when the dialog answers again; a box on the way counts as a failure.
+    // The callback of a click that hangs may still come later: its flag is
+    // then left behind, never freed under it.
+    auto pbDone = std::make_unique<bool>(false);
     const DWORD dwStart = ::GetTickCount();
-    bool bDone = false;
-    while (!bDone && ::GetTickCount() - dwStart < kClickTimeoutMs)
+    const bool bSent =
+        ::SendMessageCallbackW(host.Dialog(), WM_COMMAND, MAKEWPARAM(IDC_SHOW, BN_CLICKED),
+                               reinterpret_cast<LPARAM>(host.Item(IDC_SHOW)), OnClickReturned,
+                               reinterpret_cast<ULONG_PTR>(pbDone.get())) != FALSE;
+    while (bSent && !*pbDone && ::GetTickCount() - dwStart < kClickTimeoutMs)
     {
         if (HWND hWndBox = host.WaitForMessageBox(0))
         {
             ++figures.cBoxes;
             DismissMessageBox(hWndBox);
         }
-        bDone = host.Send(WM_NULL, 0, 0, nullptr, 100);
+        // The return comes as a callback while this thread reads its messages.
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            ::DispatchMessageW(&msg);
     }
-    if (!bDone)
+    const DWORD dwDone = ::GetTickCount();
+    if (!*pbDone)
     {
         ++figures.cHangs;
-        return;
+        outcome.bHung = true;
+        if (bSent)
+            (void)pbDone.release();
+        return outcome;
     }
     const DWORD dwEditor = WaitForAttachedEditor(dwLastEditor);
     if (dwEditor != 0)
     {
         ++figures.cAttached;
         dwLastEditor = dwEditor;
+        outcome.bAttached = true;
+        outcome.dwAttachMs = ::GetTickCount() - dwDone;
     }
     figures.cMostEditors = std::max(figures.cMostEditors, SettledEditorCount(1));
+    return outcome;
 }
 
 } // namespace
 
-ShowLoopFigures RunShowGraphLoop(int cClicks, int nBusyThreads)
+ShowLoopFigures RunShowGraphLoop(int cClicks, int nBusyThreads, const ShowClickObserver& observer)
 {
     ShowLoopFigures figures;
     {
@@ -277,7 +301,11 @@ ShowLoopFigures RunShowGraphLoop(int cClicks, int nBusyThreads)
         {
             CBusyThreads busy(nBusyThreads);
             for (int i = 0; i < cClicks && figures.cHangs == 0; ++i)
-                ClickShowGraph(host, figures, dwLastEditor);
+            {
+                const ShowClickOutcome outcome = ClickShowGraph(host, figures, dwLastEditor);
+                if (observer)
+                    observer(outcome);
+            }
         }
         if (figures.cHangs != 0 || !host.Click(IDC_DEFAULT, kClickTimeoutMs))
         {

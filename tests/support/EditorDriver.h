@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,7 +41,18 @@ struct ShowLoopFigures
     int cThreadsAfter = 0;
 };
 
+// What one click of such a run did.
+struct ShowClickOutcome
+{
+    bool bAttached = false;
+    bool bHung = false;
+    DWORD dwAttachMs = 0; // from the click's return until an editor showed the graph
+};
+
+// Called on the loop's thread once each measured click is done.
+using ShowClickObserver = std::function<void(const ShowClickOutcome&)>;
+
 // Builds the default graph in a console of its own, clicks "Show graph"
 // cClicks times with nBusyThreads threads spinning meanwhile, then closes the
 // console; handles and threads are counted with no editor running.
-ShowLoopFigures RunShowGraphLoop(int cClicks, int nBusyThreads);
+ShowLoopFigures RunShowGraphLoop(int cClicks, int nBusyThreads, const ShowClickObserver& observer = nullptr);
