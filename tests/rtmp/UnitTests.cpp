@@ -287,18 +287,24 @@ TEST(RtmpTimeline, ContinuesAfterRestartsNeverGoesBackAndSaturates)
         {'m', 1000 * kMs, 1000},
         {'m', 500 * kMs, 1000},              // a step back stays at the latest
         {'r', 0, 0},
-        {'m', 7000 * kMs, 1001},             // continues right after, whatever rtStart
-        {'m', 7040 * kMs, 1041},             // and keeps the spacing
-        {'m', 6990 * kMs, 1041},             // before the new anchor: no going back
+        {'m', 7000 * kMs, 1960},             // continues one step (the latest spacing) on, whatever rtStart
+        {'m', 7040 * kMs, 2000},             // and keeps the spacing
+        {'m', 6990 * kMs, 2000},             // before the new anchor: no going back
         {'r', 0, 0},
-        {'m', -500 * kMs, 1042},
-        {'m', -460 * kMs, 1082},
+        {'m', -500 * kMs, 2040},             // the step is now 40 ms, a frame's
+        {'m', -460 * kMs, 2080},
+        {'r', 0, 0},
+        {'r', 0, 0},
+        {'m', 0, 2120},                      // restarts with nothing between take one step
         {'z', 0, 0},
         {'m', -20 * kMs, 0},                 // a new stream from 0
         {'m', 20 * kMs, 20},
         {'z', 0, 0},
         {'r', 0, 0},
         {'m', 300 * kMs, 0},                 // nothing handed out since the reset: from 0
+        {'r', 0, 0},
+        {'m', 0, 1},                         // no spacing seen yet: 1 ms on
+        {'z', 0, 0},
         {'m', kMax, 0xFFFFFFFF},             // saturates
         {'m', kMax, 0xFFFFFFFF},
         {'r', 0, 0},

@@ -1,5 +1,6 @@
 #include "Timeline.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace rtmp
@@ -19,7 +20,8 @@ uint32_t Timeline::Map(int64_t rtStart)
     {
         m_bAnchored = true;
         m_rtAnchor = rtStart;
-        m_msAnchor = !m_bHandedOut ? m_msLatest : m_msLatest < kMaxMs ? m_msLatest + 1 : m_msLatest;
+        const uint64_t msStep = m_msStep > 0 ? m_msStep : 1;
+        m_msAnchor = !m_bHandedOut ? m_msLatest : static_cast<uint32_t>(std::min(kMaxMs, m_msLatest + msStep));
     }
     uint64_t ms = m_msAnchor;
     // Unsigned, so that no pair of times can overflow; earlier than the anchor stays at it.
@@ -29,6 +31,8 @@ uint32_t Timeline::Map(int64_t rtStart)
         ms = kMaxMs;
     if (ms < m_msLatest)
         ms = m_msLatest;
+    if (m_bHandedOut && ms > m_msLatest)
+        m_msStep = static_cast<uint32_t>(ms - m_msLatest);
     m_msLatest = static_cast<uint32_t>(ms);
     m_bHandedOut = true;
     return m_msLatest;

@@ -12,10 +12,12 @@ class Timeline
 public:
     // ms for a sample starting at rtStart (100 ns units of the current
     // segment). After Restart() (a flush, a seek, a new run), the next sample
-    // continues right after the latest timestamp handed out (latest + 1 ms at
-    // least) whatever its rtStart, and later samples keep their spacing from
-    // it. Never returns less than a timestamp it returned before; saturates
-    // instead of wrapping.
+    // continues one step after the latest timestamp handed out, whatever its
+    // rtStart: the step is the latest spacing between two timestamps (a
+    // frame's duration in a steady stream; 1 ms before there is one), so
+    // that players which count in frames see no two at the same time. Later
+    // samples keep their spacing from it. Never returns less than a
+    // timestamp it returned before; saturates instead of wrapping.
     uint32_t Map(int64_t rtStart);
     void Restart();
     // A new stream from 0 (the filter left the stopped state).
@@ -29,6 +31,7 @@ private:
     int64_t m_rtAnchor = 0;
     uint32_t m_msAnchor = 0;
     uint32_t m_msLatest = 0;
+    uint32_t m_msStep = 0;       // the latest spacing between two timestamps handed out
 };
 
 } // namespace rtmp
