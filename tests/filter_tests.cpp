@@ -43,7 +43,6 @@ constexpr DWORD kPatienceMs = 10000;
 // The subtypes the filters stream, as mingw-w64's uuids.h lacks two of them.
 constexpr GUID kSubtypeH264 = {0x34363248, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 constexpr GUID kSubtypeRawAac1 = {0x000000ff, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
-constexpr GUID kFormatMpeg2Video = {0xe06d80e3, 0xdb46, 0x11cf, {0xb4, 0xd1, 0x00, 0x80, 0x5f, 0x6c, 0xbb, 0xea}};
 
 class CEvent
 {
@@ -753,7 +752,7 @@ std::vector<HostileType> HostileTypes()
     // YUY2 is raw video, but the H.264 encoder reads 32-bit pixels only.
     types.push_back(MakeType("YUY2", MEDIATYPE_Video, MEDIASUBTYPE_YUY2, FORMAT_VideoInfo, vihYuy2));
     types.push_back(MakeType("H264 with a sequence header past its block", MEDIATYPE_Video, kSubtypeH264,
-                             kFormatMpeg2Video, mviOverlong));
+                             FORMAT_MPEG2Video, mviOverlong));
     // Blocks the type owns point at its own bytes; the others stay null.
     for (HostileType& t : types)
         t.mt.pbFormat = t.format.empty() ? nullptr : t.format.data();
@@ -1325,7 +1324,7 @@ TEST_F(FilterTest, EncodersHandTheWholeDefaultStreamOnWithItsParameterSetsInTheT
     const CConnectionType video(PinOf(spVideoSink, PINDIR_INPUT, 0));
     ASSERT_EQ(S_OK, video.Status());
     EXPECT_TRUE(video.Get().bTemporalCompression);
-    ASSERT_TRUE(IsEqualGUID(video.Get().formattype, kFormatMpeg2Video));
+    ASSERT_TRUE(IsEqualGUID(video.Get().formattype, FORMAT_MPEG2Video));
     ASSERT_GE(video.Get().cbFormat, offsetof(MPEG2VIDEOINFO, dwSequenceHeader));
     const auto* pmvi = reinterpret_cast<const MPEG2VIDEOINFO*>(video.Get().pbFormat);
     ASSERT_LE(pmvi->cbSequenceHeader, video.Get().cbFormat - offsetof(MPEG2VIDEOINFO, dwSequenceHeader));

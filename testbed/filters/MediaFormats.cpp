@@ -144,7 +144,7 @@ HRESULT MakeH264SequenceType(const VIDEOINFOHEADER& vihIn, const BYTE* pbSps, si
 
     mt.Clear();
     SetH264MajorFields(mt.Edit());
-    return mt.SetFormat(kFormatMpeg2Video, format.data(), static_cast<ULONG>(format.size()));
+    return mt.SetFormat(FORMAT_MPEG2Video, format.data(), static_cast<ULONG>(format.size()));
 }
 
 HRESULT MakeH264VideoType(const VIDEOINFOHEADER& vihIn, CMediaTypeHolder& mt)
@@ -219,7 +219,7 @@ bool IsH264VideoType(const AM_MEDIA_TYPE& mt)
         return HasPictureSize(pvih->bmiHeader);
     // The sequence header may be empty, so the block may end before the
     // declared array does.
-    if (!IsEqualGUID(mt.formattype, kFormatMpeg2Video) || !HasPlausibleFormat(mt) || mt.pbFormat == nullptr ||
+    if (!IsEqualGUID(mt.formattype, FORMAT_MPEG2Video) || !HasPlausibleFormat(mt) || mt.pbFormat == nullptr ||
         mt.cbFormat < offsetof(MPEG2VIDEOINFO, dwSequenceHeader))
         return false;
     const MPEG2VIDEOINFO* pmvi = reinterpret_cast<const MPEG2VIDEOINFO*>(mt.pbFormat);

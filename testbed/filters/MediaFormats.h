@@ -11,8 +11,6 @@ inline constexpr GUID kSubtypeH264 = {0x34363248, 0x0000, 0x0010, {0x80, 0x00, 0
 inline constexpr GUID kSubtypeRawAac1 = {0x000000ff, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 inline constexpr WORD kWaveFormatRawAac1 = 0x00FF;
 inline constexpr DWORD kFourccH264 = 0x34363248; // 'H264'
-// FORMAT_MPEG2Video, which ksuuids.h declares only for kernel-streaming code.
-inline constexpr GUID kFormatMpeg2Video = {0xe06d80e3, 0xdb46, 0x11cf, {0xb4, 0xd1, 0x00, 0x80, 0x5f, 0x6c, 0xbb, 0xea}};
 
 // The generator's video: 640x360 RGB32 at 25 frames a second.
 inline constexpr LONG kVideoWidth = 640;
