@@ -121,8 +121,6 @@ CRtmpNetwork::CRtmpNetwork() : m_hWake(::CreateEventW(nullptr, FALSE, FALSE, nul
 CRtmpNetwork::~CRtmpNetwork()
 {
     Stop();
-    if (m_hWake != nullptr)
-        ::CloseHandle(m_hWake);
 }
 
 HRESULT CRtmpNetwork::Start(const RtmpServerSettings& settings, const rtmp::ServerConfig& config)

@@ -13,6 +13,8 @@
 
 #include <winsock2.h>
 
+#include <atlbase.h>
+
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -166,7 +168,7 @@ private:
     CWinsock m_winsock;
     CWsaEvent m_listenEvent;
     CSocket m_listener;
-    HANDLE m_hWake = nullptr; // auto-reset: frames or a stop are waiting
+    ATL::CHandle m_hWake; // auto-reset: frames or a stop are waiting
     CWorkerThread m_thread;
     rtmp::ServerConfig m_config;
 
