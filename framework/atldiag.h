@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <cstdarg>
+#include <cstdlib> // _countof
 #include <cstdio>
 #include <cwchar>
 

@@ -59,6 +59,8 @@ HRESULT CGraph::BuildGraph(LPCWSTR pszFile, HWND hWnd, UINT uMsg)
     if (hr != S_OK)
     {
         ATLREPORT(L"CGraph::BuildGraph(): m_spGraph.CoCreateInstance() FAILED");
+        if (hr == REGDB_E_CLASSNOTREG)
+            TraceOtherBitnessRegistration(CLSID_FilterGraph, L"CGraph::BuildGraph()");
         m_spGraph.Release(); // a creation that did not give S_OK leaves no graph
         return hr;
     }
@@ -399,6 +401,8 @@ HRESULT CGraph::AddNewFilter(REFCLSID clsid, LPCWSTR pszName, CComPtr<IBaseFilte
     if (hr != S_OK)
     {
         ATLREPORT(pszCantCreate);
+        if (hr == REGDB_E_CLASSNOTREG)
+            TraceOtherBitnessRegistration(clsid, L"CGraph::AddNewFilter()");
         return hr;
     }
     hr = m_spGraph->AddFilter(spFilter, pszName);

@@ -13,6 +13,7 @@ namespace
 constexpr size_t kcchMessage = 1024;
 
 // Where the property-page library and the graph editor are registered.
+constexpr CLSID kclsidProppage = {0x29E07010, 0xBD27, 0x11CE, {0xAB, 0x59, 0x00, 0xAA, 0x00, 0x57, 0x7D, 0xA1}};
 constexpr wchar_t kszProppageKey[] = L"CLSID\\{29E07010-BD27-11CE-AB59-00AA00577DA1}";
 constexpr wchar_t kszGraphEditKey[] = L"Software\\Microsoft\\Shared Tools\\Graphedit";
 constexpr wchar_t kszGraphEditFile[] = L"graphedt.exe";
@@ -37,12 +38,24 @@ HRESULT LastErrorStatus()
     return dwError != 0 ? HRESULT_FROM_WIN32(dwError) : E_FAIL;
 }
 
+// The registry views of this process's bitness and of the other one.
+#ifdef _WIN64
+constexpr REGSAM kOwnView = KEY_WOW64_64KEY;
+constexpr REGSAM kOtherView = KEY_WOW64_32KEY;
+constexpr int kOtherBits = 32;
+#else
+constexpr REGSAM kOwnView = KEY_WOW64_32KEY;
+constexpr REGSAM kOtherView = KEY_WOW64_64KEY;
+constexpr int kOtherBits = 64;
+#endif
+
 // Reads a string value of a key into psz (cch units); false leaves it empty.
-bool ReadPathValue(HKEY hKeyParent, LPCWSTR pszKey, LPCWSTR pszValue, LPWSTR psz, size_t cch)
+// samView picks a view of the registry (0: this process's own).
+bool ReadPathValue(HKEY hKeyParent, LPCWSTR pszKey, LPCWSTR pszValue, LPWSTR psz, size_t cch, REGSAM samView = 0)
 {
     psz[0] = L'\0';
     CRegKey key;
-    if (key.Open(hKeyParent, pszKey, KEY_READ) != ERROR_SUCCESS)
+    if (key.Open(hKeyParent, pszKey, KEY_READ | samView) != ERROR_SUCCESS)
         return false;
     ULONG cchValue = static_cast<ULONG>(cch);
     return key.QueryStringValue(pszValue, psz, &cchValue) == ERROR_SUCCESS;
@@ -201,6 +214,23 @@ void RemoveGraphFromRot(DWORD dwCookie)
     spROT->Revoke(dwCookie);
 }
 
+void TraceOtherBitnessRegistration(REFCLSID clsid, LPCWSTR pszCaller)
+{
+    wchar_t szClsid[40];
+    if (::StringFromGUID2(clsid, szClsid, _countof(szClsid)) == 0)
+        return;
+    wchar_t szKey[64];
+    if (FAILED(::StringCchPrintfW(szKey, _countof(szKey), L"CLSID\\%ls\\InprocServer32", szClsid)))
+        return;
+    wchar_t szServer[MAX_PATH];
+    if (ReadPathValue(HKEY_CLASSES_ROOT, szKey, nullptr, szServer, _countof(szServer), kOwnView))
+        return; // registered for this bitness: the failure is another one
+    if (!ReadPathValue(HKEY_CLASSES_ROOT, szKey, nullptr, szServer, _countof(szServer), kOtherView))
+        return;
+    ATLTRACE2(atlTraceGeneral, 2, L"###Err### %ls: %ls is registered for %d-bit programs only: %ls\n", pszCaller,
+              szClsid, kOtherBits, szServer);
+}
+
 // ---------------------------------------------------------------------------
 // CStubKeeper
 
@@ -300,6 +330,7 @@ HRESULT CGraphEdit::AttachEditor(IUnknown* pGraph)
     if (!IsProppageRegistered(szProppage_dll, _countof(szProppage_dll)))
     {
         ATLREPORT(L"CGraphEdit::ShowGraph(): Proppage.dll is not registered");
+        TraceOtherBitnessRegistration(kclsidProppage, L"CGraphEdit::ShowGraph()");
         return REGDB_E_CLASSNOTREG;
     }
     HRESULT hr = AddGraphToRot(pGraph, &m_dwCookie);

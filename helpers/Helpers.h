@@ -12,6 +12,13 @@ HRESULT AddGraphToRot(IUnknown* pGraph, DWORD* pdwCookie);
 // Withdraws the entry that dwCookie names; 0 names none.
 void RemoveGraphFromRot(DWORD dwCookie);
 
+// On 64-bit Windows each bitness has its own registration of in-process
+// classes, and a console can load only servers of its own bitness. When the
+// class is not registered for this process's bitness but is for the other,
+// writes a trace line that names that registration: the usual reason for a
+// "class not registered" that a tester cannot see. Writes nothing otherwise.
+void TraceOtherBitnessRegistration(REFCLSID clsid, LPCWSTR pszCaller);
+
 // The graph editor launched by CGraphEdit: its process and main thread,
 // whose handles it owns. Empty (all zero) when no editor is tracked.
 struct CEditorProcess

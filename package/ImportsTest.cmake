@@ -4,8 +4,9 @@
 # runtime DLL as the console must then fail and leave no zip.
 #
 # OBJDUMP, STRIP, RUNTIME_DLL (libstdc++-6.dll of the cross compiler), the
-# built CONSOLE, FILTERS, EDITOR and PROPPAGE, TEXTS (the configured texts)
-# and SCRATCH (a folder of its own) come from tests/CMakeLists.txt.
+# built CONSOLE, FILTERS, EDITOR and PROPPAGE, TEXTS (the configured texts),
+# SCRATCH (a folder of its own) and PLATFORM (win64 or win32) come from
+# tests/CMakeLists.txt.
 cmake_minimum_required(VERSION 3.20)
 include(${CMAKE_CURRENT_LIST_DIR}/SystemImports.cmake)
 
@@ -15,9 +16,16 @@ endif()
 
 set(failed)
 
+# The runtime's unwinder comes in a DLL of its own for each bitness.
+if(PLATFORM STREQUAL win64)
+  set(unwinder libgcc_s_seh-1.dll)
+else()
+  set(unwinder libgcc_s_dw2-1.dll)
+endif()
+
 # Each case: a binary, "=", and the DLLs beyond the system's it imports,
 # separated by commas.
-set(cases "${RUNTIME_DLL}=libgcc_s_seh-1.dll,libwinpthread-1.dll")
+set(cases "${RUNTIME_DLL}=${unwinder},libwinpthread-1.dll")
 foreach(binary ${CONSOLE} ${FILTERS} ${EDITOR} ${PROPPAGE})
   list(APPEND cases "${binary}=")
 endforeach()
@@ -35,13 +43,14 @@ foreach(case ${cases})
 endforeach()
 
 file(REMOVE_RECURSE ${SCRATCH})
-set(zip ${SCRATCH}/dist/Skerry-0-win64.zip)
+set(zip ${SCRATCH}/dist/Skerry-0-${PLATFORM}.zip)
 execute_process(COMMAND ${CMAKE_COMMAND}
     -DSTRIP=${STRIP} -DOBJDUMP=${OBJDUMP} -DSTAGE=${SCRATCH}/stage -DFOLDER=Skerry-0 -DZIP=${zip}
     -DCONSOLE=${RUNTIME_DLL} -DFILTERS=${FILTERS} -DEDITOR=${EDITOR} -DPROPPAGE=${PROPPAGE} -DTEXTS=${TEXTS}
     -P ${CMAKE_CURRENT_LIST_DIR}/MakeZip.cmake
   RESULT_VARIABLE status ERROR_VARIABLE error)
-if(status EQUAL 0 OR NOT error MATCHES "libgcc_s_seh-1\\.dll" OR EXISTS ${zip})
+string(REPLACE "." "\\." unwinder_pattern ${unwinder})
+if(status EQUAL 0 OR NOT error MATCHES "${unwinder_pattern}" OR EXISTS ${zip})
   message("packing the C++ runtime DLL as the console: status ${status}, zip made: ${zip}\n${error}")
   list(APPEND failed MakeZip.cmake)
 endif()

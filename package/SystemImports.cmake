@@ -1,7 +1,7 @@
-# What the testers' binaries may import: DLLs that every 64-bit Windows has.
-# A binary that needs anything else (the C++ runtime's libstdc++-6.dll,
-# libgcc_s_seh-1.dll, libwinpthread-1.dll) fails on a tester's machine, so the
-# zip is not made.
+# What the testers' binaries may import: DLLs that every Windows has, 64-bit
+# or 32-bit. A binary that needs anything else (the C++ runtime's
+# libstdc++-6.dll, libgcc_s_seh-1.dll or libgcc_s_dw2-1.dll,
+# libwinpthread-1.dll) fails on a tester's machine, so the zip is not made.
 set(SYSTEM_DLLS
   advapi32.dll comctl32.dll comdlg32.dll gdi32.dll kernel32.dll msvcrt.dll
   ole32.dll oleaut32.dll quartz.dll shell32.dll shlwapi.dll user32.dll ws2_32.dll)

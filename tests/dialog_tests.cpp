@@ -290,6 +290,29 @@ TEST_F(MainDialogTest, BuildFailuresShowTheStatusOfTheOpen)
     RemoveTempFolder(dir);
 }
 
+// A console loads only filters of its own bitness. A filter registered for
+// the other bitness alone is not registered for it, as the box says; a trace
+// line names the other registration.
+TEST_F(MainDialogTest, FilterRegisteredForTheOtherBitnessOnlyIsNotRegisteredAndTraced)
+{
+    const std::wstring key = InprocServerKey(CLSID_VelkAACEncoder);
+    const auto other = ReadRegistryText(HKEY_CLASSES_ROOT, key.c_str(), nullptr, kOtherRegistryView);
+    ASSERT_TRUE(other) << "the set-up registers the filters of both bitnesses";
+    CRegistryValue own(HKEY_CLASSES_ROOT, key.c_str(), nullptr);
+    own.Delete();
+
+    const MessageBoxView box = ClickForMessageBox(IDC_DEFAULT);
+    // The middle line is the platform's description of the status.
+    EXPECT_EQ(0u, box.text.rfind(L"Can't build graph\n", 0)) << box.text;
+    EXPECT_TRUE(EndsWith(box.text, L"\nError 0x80040154")) << box.text;
+    ExpectPlaybackEnabled(false);
+    const std::wstring expected = L"###Err### CGraph::AddNewFilter(): " + GuidText(CLSID_VelkAACEncoder) +
+                                  L" is registered for " + kOtherBitness + L"-bit programs only: " + *other + L"\n";
+    const auto traces = diag.Traces();
+    EXPECT_EQ(1, std::count_if(traces.begin(), traces.end(), [&](const auto& t) { return t.text == expected; }))
+        << std::string(expected.begin(), expected.end());
+}
+
 TEST_F(MainDialogTest, PathBoxKeepsTheFirst259TypedCharacters)
 {
     SetPath(L"");

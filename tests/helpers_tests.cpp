@@ -1,11 +1,15 @@
 // The error message box: its text, and the real box on screen.
 #include <gtest/gtest.h>
 
+#include "Diagnostics.h"
 #include "Helpers.h"
 #include "TestUtil.h"
 #include "WindowDriver.h"
 
 #include <dshow.h>
+#include <dshowuuid.h>
+
+#include "VelkFilters.h"
 
 #include <future>
 #include <string>
@@ -32,6 +36,29 @@ std::wstring MediaText(HRESULT hr)
 
 // A status that the system cannot describe.
 constexpr HRESULT kUnknownStatus = static_cast<HRESULT>(0xA00D1234);
+
+// A class of the tests' own, registered in neither view but while a test
+// runs; the keys go with the test.
+constexpr CLSID kclsidTestServer = {0x5D7A9E36, 0x2C41, 0x4B8E, {0x9D, 0x0F, 0x6A, 0x3B, 0x1C, 0x2E, 0x4F, 0x70}};
+
+class CTestServerKeys
+{
+public:
+    CTestServerKeys() { Remove(); }
+    ~CTestServerKeys() { Remove(); }
+    CTestServerKeys(const CTestServerKeys&) = delete;
+    CTestServerKeys& operator=(const CTestServerKeys&) = delete;
+
+private:
+    static void Remove()
+    {
+        for (REGSAM samView : {kOwnRegistryView, kOtherRegistryView})
+        {
+            ::RegDeleteKeyExW(HKEY_CLASSES_ROOT, InprocServerKey(kclsidTestServer).c_str(), samView, 0);
+            ::RegDeleteKeyExW(HKEY_CLASSES_ROOT, (L"CLSID\\" + GuidText(kclsidTestServer)).c_str(), samView, 0);
+        }
+    }
+};
 
 } // namespace
 
@@ -166,4 +193,93 @@ TEST(ErrorMessageBoxTest, OwnerIsTheWindowGivenOrElseTheActiveOne)
         DismissMessageBox(hWndBox);
         EXPECT_EQ(IDOK, result.get());
     }
+}
+
+// ---------------------------------------------------------------------------
+// Classes registered for the other bitness
+
+TEST(OtherBitnessTest, TracesOnlyAClassRegisteredForTheOtherBitnessAlone)
+{
+    const struct
+    {
+        const char* pszWhat;
+        const wchar_t* pszOwn;   // this bitness's server, or none
+        const wchar_t* pszOther; // the other's
+        bool bTraced;
+    } kCases[] = {
+        {"the other bitness only", nullptr, L"C:\\Other\\server.dll", true},
+        {"both", L"C:\\Own\\server.dll", L"C:\\Other\\server.dll", false},
+        {"this bitness only", L"C:\\Own\\server.dll", nullptr, false},
+        {"neither", nullptr, nullptr, false},
+    };
+    for (const auto& c : kCases)
+    {
+        SCOPED_TRACE(c.pszWhat);
+        CTestServerKeys keys;
+        const std::wstring key = InprocServerKey(kclsidTestServer);
+        CRegistryValue own(HKEY_CLASSES_ROOT, key.c_str(), nullptr, kOwnRegistryView);
+        CRegistryValue other(HKEY_CLASSES_ROOT, key.c_str(), nullptr, kOtherRegistryView);
+        if (c.pszOwn != nullptr)
+            own.SetText(c.pszOwn);
+        if (c.pszOther != nullptr)
+            other.SetText(c.pszOther);
+        // Each view holds what was written into it, and only that.
+        ASSERT_EQ(c.pszOwn != nullptr, ReadRegistryText(HKEY_CLASSES_ROOT, key.c_str(), nullptr, kOwnRegistryView).has_value());
+        ASSERT_EQ(c.pszOther != nullptr,
+                  ReadRegistryText(HKEY_CLASSES_ROOT, key.c_str(), nullptr, kOtherRegistryView).has_value());
+
+        CDiagnosticsRecorder diag;
+        TraceOtherBitnessRegistration(kclsidTestServer, L"Caller()");
+        const std::wstring expected = L"###Err### Caller(): " + GuidText(kclsidTestServer) +
+                                      L" is registered for " + kOtherBitness + L"-bit programs only: C:\\Other\\server.dll\n";
+        const auto traces = diag.Traces();
+        if (c.bTraced)
+        {
+            ASSERT_EQ(1u, traces.size());
+            EXPECT_EQ(expected, traces[0].text);
+        }
+        else
+        {
+            EXPECT_TRUE(traces.empty()) << traces.front().text;
+        }
+    }
+}
+
+// Each bitness finds its own servers and editor in its own view of the
+// registry, as 64-bit Windows keeps them apart: the filters, the graph
+// manager (graph files need it), the property-page library and the editor.
+TEST(OtherBitnessTest, EachBitnessFindsServersAndEditorOfItsOwnInItsOwnView)
+{
+    const std::wstring graphEditKey = L"Software\\Microsoft\\Shared Tools\\Graphedit";
+    const struct
+    {
+        HKEY hRoot;
+        std::wstring key;
+        const wchar_t* pszValue;
+    } kValues[] = {
+        {HKEY_CLASSES_ROOT, InprocServerKey(CLSID_VelkVideoGenerator), nullptr},
+        {HKEY_CLASSES_ROOT, InprocServerKey(CLSID_VelkH264Encoder), nullptr},
+        {HKEY_CLASSES_ROOT, InprocServerKey(CLSID_VelkAACEncoder), nullptr},
+        {HKEY_CLASSES_ROOT, InprocServerKey(CLSID_VelkRtmpServer), nullptr},
+        {HKEY_CLASSES_ROOT, InprocServerKey(CLSID_FilterGraph), nullptr},
+        {HKEY_CLASSES_ROOT, L"CLSID\\{29E07010-BD27-11CE-AB59-00AA00577DA1}\\InprocServer32", nullptr},
+        {HKEY_LOCAL_MACHINE, graphEditKey, L"Path"},
+    };
+    const WORD wOtherMachine = OwnMachine() == IMAGE_FILE_MACHINE_AMD64 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_AMD64;
+    for (const auto& v : kValues)
+    {
+        SCOPED_TRACE(std::string(v.key.begin(), v.key.end()));
+        const auto own = ReadRegistryText(v.hRoot, v.key.c_str(), v.pszValue);
+        const auto ownView = ReadRegistryText(v.hRoot, v.key.c_str(), v.pszValue, kOwnRegistryView);
+        const auto other = ReadRegistryText(v.hRoot, v.key.c_str(), v.pszValue, kOtherRegistryView);
+        ASSERT_TRUE(own && ownView && other);
+        EXPECT_EQ(*own, *ownView) << "a plain read sees this bitness's view";
+        EXPECT_EQ(OwnMachine(), ImageMachine(*own)) << std::string(own->begin(), own->end());
+        EXPECT_EQ(wOtherMachine, ImageMachine(*other)) << std::string(other->begin(), other->end());
+    }
+    // The console's own filters are this build's.
+    EXPECT_EQ(0, _wcsicmp((BuildFolder() + L"\\testbed\\filters\\VelkFilters.dll").c_str(),
+                          ReadRegistryText(HKEY_CLASSES_ROOT, InprocServerKey(CLSID_VelkRtmpServer).c_str(), nullptr)
+                              .value_or(L"")
+                              .c_str()));
 }

@@ -77,76 +77,6 @@ std::vector<std::wstring> OwnRotEntries()
     return names;
 }
 
-// A registry value replaced for the length of a test, then put back.
-class CRegistryValue
-{
-public:
-    CRegistryValue(HKEY hRoot, LPCWSTR pszKey, LPCWSTR pszValue) : m_hRoot(hRoot), m_key(pszKey)
-    {
-        if (pszValue != nullptr)
-            m_value = pszValue;
-        HKEY hKey = nullptr;
-        if (::RegOpenKeyExW(hRoot, pszKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS)
-            return;
-        DWORD cb = 0;
-        if (::RegQueryValueExW(hKey, Name(), nullptr, &m_dwType, nullptr, &cb) == ERROR_SUCCESS)
-        {
-            m_saved.emplace(cb);
-            ::RegQueryValueExW(hKey, Name(), nullptr, &m_dwType, m_saved->data(), &cb);
-        }
-        ::RegCloseKey(hKey);
-    }
-    ~CRegistryValue()
-    {
-        if (m_saved)
-            Write(m_dwType, m_saved->data(), static_cast<DWORD>(m_saved->size()));
-        else
-            Delete();
-    }
-
-    CRegistryValue(const CRegistryValue&) = delete;
-    CRegistryValue& operator=(const CRegistryValue&) = delete;
-
-    void SetText(const std::wstring& text)
-    {
-        Write(REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-              static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-    }
-    // A string value stored without its terminator.
-    void SetUnterminated(const std::wstring& text)
-    {
-        Write(REG_SZ, reinterpret_cast<const BYTE*>(text.data()), static_cast<DWORD>(text.size() * sizeof(wchar_t)));
-    }
-    void Delete()
-    {
-        HKEY hKey = nullptr;
-        if (::RegOpenKeyExW(m_hRoot, m_key.c_str(), 0, KEY_SET_VALUE, &hKey) == ERROR_SUCCESS)
-        {
-            ::RegDeleteValueW(hKey, Name());
-            ::RegCloseKey(hKey);
-        }
-    }
-
-private:
-    LPCWSTR Name() const { return m_value.empty() ? nullptr : m_value.c_str(); }
-    void Write(DWORD dwType, const BYTE* pb, DWORD cb)
-    {
-        HKEY hKey = nullptr;
-        if (::RegCreateKeyExW(m_hRoot, m_key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &hKey, nullptr) ==
-            ERROR_SUCCESS)
-        {
-            ::RegSetValueExW(hKey, Name(), 0, dwType, pb, cb);
-            ::RegCloseKey(hKey);
-        }
-    }
-
-    HKEY m_hRoot;
-    std::wstring m_key;
-    std::wstring m_value;
-    DWORD m_dwType = REG_NONE;
-    std::optional<std::vector<BYTE>> m_saved;
-};
-
 // Whether the registry hands out the unnamed value of the key, stored as
 // text without its terminator, with a terminator added when there is room.
 bool RegistryTerminates(HKEY hRoot, LPCWSTR pszKey, const std::wstring& stored)
@@ -294,17 +224,25 @@ TEST(GraphEntryTest, WindowTestsReportANullWindow)
 
 TEST_F(ComTest, RotEntryNamesTheLowHalfOfTheGraphPointerAndTheProcess)
 {
+#ifdef _WIN64
     // An object placed where its address has a high half and a short low half.
-    void* pMemory = ::VirtualAlloc(reinterpret_cast<void*>(0x00000AB000000000ULL), 0x10000,
-                                   MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    constexpr UINT_PTR kBase = 0x00000AB000000000ULL;
+    const std::wstring name = L"0000abc0";
+#else
+    // The whole address, with its leading zero.
+    constexpr UINT_PTR kBase = 0x0AB00000;
+    const std::wstring name = L"0ab0abc0";
+#endif
+    void* pMemory =
+        ::VirtualAlloc(reinterpret_cast<void*>(kBase), 0x10000, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
     ASSERT_NE(nullptr, pMemory) << "the test address is taken";
     auto* pObject = new (static_cast<BYTE*>(pMemory) + 0xABC0) CPlainObject;
-    ASSERT_EQ(0xAB00000ABC0ULL, reinterpret_cast<UINT_PTR>(pObject));
+    ASSERT_EQ(kBase + 0xABC0, reinterpret_cast<UINT_PTR>(pObject));
 
     DWORD dwCookie = 0xFFFF;
     ASSERT_TRUE(SUCCEEDED(AddGraphToRot(pObject, &dwCookie)));
     EXPECT_NE(0u, dwCookie);
-    const std::wstring expected = L"!FilterGraph 0000abc0 pid " + Hex8(::GetCurrentProcessId());
+    const std::wstring expected = L"!FilterGraph " + name + L" pid " + Hex8(::GetCurrentProcessId());
     EXPECT_EQ(std::vector<std::wstring>{expected}, OwnRotEntries());
 
     // Removed, added again: never two entries at once.
@@ -537,24 +475,27 @@ TEST_F(EditorLookupTest, HiddenMainWindowGivesStatusOneAfterPolling)
 namespace
 {
 
+struct DialogSearch
+{
+    DWORD dwProcessId;
+    size_t cDialogs;
+};
+
+BOOL CALLBACK CountProcessDialog(HWND hWnd, LPARAM lParam)
+{
+    auto* pSearch = reinterpret_cast<DialogSearch*>(lParam);
+    DWORD dwProcessId = 0;
+    ::GetWindowThreadProcessId(hWnd, &dwProcessId);
+    if (dwProcessId == pSearch->dwProcessId && ClassNameOf(hWnd) == L"#32770")
+        ++pSearch->cDialogs;
+    return TRUE;
+}
+
 // The dialogs of a process, shown or not yet shown.
 size_t ProcessDialogCount(DWORD dwProcessId)
 {
-    struct Search
-    {
-        DWORD dwProcessId;
-        size_t cDialogs;
-    } search = {dwProcessId, 0};
-    ::EnumWindows(
-        [](HWND hWnd, LPARAM lParam) -> BOOL {
-            auto* pSearch = reinterpret_cast<Search*>(lParam);
-            DWORD dwProcessId = 0;
-            ::GetWindowThreadProcessId(hWnd, &dwProcessId);
-            if (dwProcessId == pSearch->dwProcessId && ClassNameOf(hWnd) == L"#32770")
-                ++pSearch->cDialogs;
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    DialogSearch search = {dwProcessId, 0};
+    ::EnumWindows(CountProcessDialog, reinterpret_cast<LPARAM>(&search));
     return search.cDialogs;
 }
 
@@ -655,8 +596,11 @@ TEST_F(ShowGraphTest, EditorAttachesToTheConsoleGraphAndQuitsWithIt)
     for (size_t i = 0; i < waits.size(); ++i)
         EXPECT_EQ(0u, waits[i].rfind(rgpszWaits[i], 0)) << waits[i];
 
-    // Closing the console withdraws the entry and makes the editor quit.
+    // The editor registered for the console's bitness is the one started.
     HANDLE hEditor = OpenProcessOf(hWndEditor);
+    EXPECT_EQ(OwnMachine(), ProcessMachine(hEditor));
+
+    // Closing the console withdraws the entry and makes the editor quit.
     EXPECT_EQ(IDCANCEL, host.CloseWith(WM_COMMAND, IDCANCEL, 0));
     EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hEditor, 1000));
     ::CloseHandle(hEditor);
@@ -703,6 +647,58 @@ TEST_F(ShowGraphTest, WithoutGraphSaysItCannot)
     ASSERT_NE(nullptr, box.hWnd);
     EXPECT_EQ(L"Can't show graph\n" + SystemText(E_FAIL) + L"\nError 0x80004005", box.text);
     EXPECT_TRUE(EditorWindows().empty());
+}
+
+// A tester on 64-bit Windows may have the editor of the other bitness
+// registered: it attaches through the table and the platform's proxies all
+// the same.
+TEST_F(ShowGraphTest, EditorOfTheOtherBitnessAttachesToTheConsoleGraph)
+{
+    const auto other = ReadRegistryText(HKEY_LOCAL_MACHINE, kGraphEditKey, L"Path", kOtherRegistryView);
+    ASSERT_TRUE(other) << "the set-up installs the editors of both bitnesses";
+    CRegistryValue path(HKEY_LOCAL_MACHINE, kGraphEditKey, L"Path");
+    path.SetText(*other);
+
+    ASSERT_TRUE(host.Click(IDC_DEFAULT));
+    ASSERT_TRUE(host.Click(IDC_SHOW, 10000)) << "a message box is open";
+    HWND hWndEditor = OnlyEditor();
+    ASSERT_NE(nullptr, hWndEditor);
+    HANDLE hEditor = OpenProcessOf(hWndEditor);
+    EXPECT_NE(OwnMachine(), ProcessMachine(hEditor));
+
+    const std::vector<std::wstring> lines = EditorLines(hWndEditor);
+    EXPECT_EQ(4u, CountStartingWith(lines, L"Filter: "));
+    EXPECT_EQ(4u, CountStartingWith(lines, L"Connection: "));
+    for (const auto& trace : diag.Traces())
+        EXPECT_NE(2u, trace.nLevel) << trace.text;
+
+    EXPECT_EQ(IDCANCEL, host.CloseWith(WM_COMMAND, IDCANCEL, 0));
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hEditor, 1000)) << "it quits with the console";
+    ::CloseHandle(hEditor);
+}
+
+// The property-page library registered for the other bitness alone: the box
+// says the class is not registered, and a trace line names the other
+// registration.
+TEST_F(ShowGraphTest, LibraryRegisteredForTheOtherBitnessOnlyIsNotRegisteredAndTraced)
+{
+    const auto other = ReadRegistryText(HKEY_CLASSES_ROOT, kProppageKey, nullptr, kOtherRegistryView);
+    ASSERT_TRUE(other) << "the set-up installs the editors of both bitnesses";
+    CRegistryValue own(HKEY_CLASSES_ROOT, kProppageKey, nullptr);
+    own.Delete();
+
+    ASSERT_TRUE(host.Click(IDC_DEFAULT));
+    const MessageBoxView box = host.ClickForMessageBox(IDC_SHOW);
+    // The middle line is the platform's description of the status.
+    EXPECT_EQ(0u, box.text.rfind(L"Can't show graph\n", 0)) << box.text;
+    EXPECT_TRUE(EndsWith(box.text, L"\nError 0x80040154")) << box.text;
+    EXPECT_TRUE(EditorWindows().empty());
+    const std::wstring expected = L"###Err### CGraphEdit::ShowGraph(): {29E07010-BD27-11CE-AB59-00AA00577DA1} "
+                                  L"is registered for " +
+                                  std::wstring(kOtherBitness) + L"-bit programs only: " + *other + L"\n";
+    const auto traces = diag.Traces();
+    EXPECT_EQ(1, std::count_if(traces.begin(), traces.end(), [&](const auto& t) { return t.text == expected; }))
+        << std::string(expected.begin(), expected.end());
 }
 
 // The editor builds that misbehave, in place of the installed one.

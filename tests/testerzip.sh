@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Tries the testers' zip on a machine where nothing else is installed: a new,
-# empty Wine prefix, made again on every run apart from the build's own test
-# prefix, with the zip unpacked into C:\. The console must say that the
+# Tries a testers' zip (64-bit or 32-bit) on a machine where nothing else is
+# installed: a new, empty Wine prefix (64-bit with its 32-bit side, as 64-bit
+# Windows), made again on every run apart from the build's own test prefix,
+# with the zip unpacked into C:\. The console must say that the
 # maker's filters are missing, play the default graph to its end once the
 # demo kit's register.cmd has run, and miss them again after unregister.cmd.
 #
@@ -39,9 +40,10 @@ wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 wine reg add 'HKCU\Software\Velk\RTMP Server' /v Port /t REG_DWORD \
     /d $((20000 + $(printf '%s' "$WORK" | cksum | cut -d' ' -f1) % 20000)) /f </dev/null >/dev/null 2>&1
 
-# The zip holds one folder, Skerry-<version>, with these files and no others
-# (GraphPersist.dll stays out: Windows' own graph manager saves graphs).
-FOLDER=$(basename "$ZIP" -win64.zip)
+# The zip holds one folder named as the zip (Skerry-<version>-win64 or
+# -win32), with these files and no others (GraphPersist.dll stays out:
+# Windows' own graph manager saves graphs).
+FOLDER=$(basename "$ZIP" .zip)
 EXPECTED="$FOLDER/Readme.txt
 $FOLDER/Skerry.exe
 $FOLDER/demo-kit/VelkFilters.dll

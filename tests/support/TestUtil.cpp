@@ -154,3 +154,127 @@ CMultiThreadedApartment::~CMultiThreadedApartment()
     if (SUCCEEDED(m_hr))
         ::CoUninitialize();
 }
+
+// ---------------------------------------------------------------------------
+// CRegistryValue
+
+CRegistryValue::CRegistryValue(HKEY hRoot, LPCWSTR pszKey, LPCWSTR pszValue, REGSAM samView)
+    : m_hRoot(hRoot), m_key(pszKey), m_samView(samView)
+{
+    if (pszValue != nullptr)
+        m_value = pszValue;
+    HKEY hKey = nullptr;
+    if (::RegOpenKeyExW(hRoot, pszKey, 0, KEY_READ | m_samView, &hKey) != ERROR_SUCCESS)
+        return;
+    DWORD cb = 0;
+    if (::RegQueryValueExW(hKey, Name(), nullptr, &m_dwType, nullptr, &cb) == ERROR_SUCCESS)
+    {
+        m_saved.emplace(cb);
+        ::RegQueryValueExW(hKey, Name(), nullptr, &m_dwType, m_saved->data(), &cb);
+    }
+    ::RegCloseKey(hKey);
+}
+
+CRegistryValue::~CRegistryValue()
+{
+    if (m_saved)
+        Write(m_dwType, m_saved->data(), static_cast<DWORD>(m_saved->size()));
+    else
+        Delete();
+}
+
+void CRegistryValue::SetText(const std::wstring& text)
+{
+    Write(REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+void CRegistryValue::SetUnterminated(const std::wstring& text)
+{
+    Write(REG_SZ, reinterpret_cast<const BYTE*>(text.data()), static_cast<DWORD>(text.size() * sizeof(wchar_t)));
+}
+
+void CRegistryValue::Delete()
+{
+    HKEY hKey = nullptr;
+    if (::RegOpenKeyExW(m_hRoot, m_key.c_str(), 0, KEY_SET_VALUE | m_samView, &hKey) == ERROR_SUCCESS)
+    {
+        ::RegDeleteValueW(hKey, Name());
+        ::RegCloseKey(hKey);
+    }
+}
+
+void CRegistryValue::Write(DWORD dwType, const BYTE* pb, DWORD cb)
+{
+    HKEY hKey = nullptr;
+    if (::RegCreateKeyExW(m_hRoot, m_key.c_str(), 0, nullptr, 0, KEY_SET_VALUE | m_samView, nullptr, &hKey,
+                          nullptr) == ERROR_SUCCESS)
+    {
+        ::RegSetValueExW(hKey, Name(), 0, dwType, pb, cb);
+        ::RegCloseKey(hKey);
+    }
+}
+
+std::optional<std::wstring> ReadRegistryText(HKEY hRoot, LPCWSTR pszKey, LPCWSTR pszValue, REGSAM samView)
+{
+    HKEY hKey = nullptr;
+    if (::RegOpenKeyExW(hRoot, pszKey, 0, KEY_READ | samView, &hKey) != ERROR_SUCCESS)
+        return std::nullopt;
+    wchar_t sz[MAX_PATH + 1] = {}; // a last terminator that a value of MAX_PATH units may lack
+    DWORD dwType = REG_NONE;
+    DWORD cb = MAX_PATH * sizeof(wchar_t);
+    const LONG lRes = ::RegQueryValueExW(hKey, pszValue, nullptr, &dwType, reinterpret_cast<BYTE*>(sz), &cb);
+    ::RegCloseKey(hKey);
+    if (lRes != ERROR_SUCCESS || dwType != REG_SZ)
+        return std::nullopt;
+    return std::wstring(sz);
+}
+
+std::wstring GuidText(REFGUID guid)
+{
+    wchar_t sz[40] = {};
+    ::StringFromGUID2(guid, sz, 40);
+    return sz;
+}
+
+std::wstring InprocServerKey(REFCLSID clsid)
+{
+    return L"CLSID\\" + GuidText(clsid) + L"\\InprocServer32";
+}
+
+WORD ImageMachine(const std::wstring& path)
+{
+    HANDLE hFile = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return 0;
+    std::vector<BYTE> head(4096);
+    DWORD cbRead = 0;
+    const BOOL bRead = ::ReadFile(hFile, head.data(), static_cast<DWORD>(head.size()), &cbRead, nullptr);
+    ::CloseHandle(hFile);
+    if (!bRead || cbRead < sizeof(IMAGE_DOS_HEADER))
+        return 0;
+    IMAGE_DOS_HEADER dos;
+    std::memcpy(&dos, head.data(), sizeof(dos));
+    const size_t ibNt = static_cast<size_t>(dos.e_lfanew);
+    if (dos.e_magic != IMAGE_DOS_SIGNATURE || dos.e_lfanew < 0 || ibNt + sizeof(DWORD) + sizeof(IMAGE_FILE_HEADER) > cbRead)
+        return 0;
+    DWORD dwSignature = 0;
+    std::memcpy(&dwSignature, head.data() + ibNt, sizeof(dwSignature));
+    IMAGE_FILE_HEADER file;
+    std::memcpy(&file, head.data() + ibNt + sizeof(DWORD), sizeof(file));
+    return dwSignature == IMAGE_NT_SIGNATURE ? file.Machine : 0;
+}
+
+WORD OwnMachine()
+{
+    return sizeof(void*) == 8 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386;
+}
+
+WORD ProcessMachine(HANDLE hProcess)
+{
+    // On 64-bit Windows, as the test prefix is, a process runs under WoW64
+    // exactly when it is a 32-bit one.
+    BOOL bWow64 = FALSE;
+    if (!::IsWow64Process(hProcess, &bWow64))
+        return 0;
+    return bWow64 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_AMD64;
+}
