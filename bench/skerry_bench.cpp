@@ -213,8 +213,8 @@ int main()
         }
         else
         {
-            std::printf("Skerry streaming benchmark: medians of %d cycles and %d plays of %.0f s\n", kMeasuredCycles,
-                        kPlayRuns, kStreamSeconds);
+            std::printf("Skerry streaming benchmark, %d-bit console: medians of %d cycles and %d plays of %.0f s\n",
+                        static_cast<int>(sizeof(void*) * 8), kMeasuredCycles, kPlayRuns, kStreamSeconds);
             Report("default-graph build", Median(builds), "ms", "< 50 ms", Median(builds) < 50.0);
             Report("Play to first sample at the server", Median(received), "ms", "< 100 ms", Median(received) < 100.0);
             Note("Play to first sample presented", Median(presented), "ms", "(the stream clock starts 200 ms after Run)");
