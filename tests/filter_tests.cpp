@@ -83,6 +83,8 @@ struct SampleHead
     bool bSyncPoint;
     bool bDiscontinuity;
     std::vector<BYTE> head; // the first bytes
+    REFERENCE_TIME rtStart; // -1 without a time
+    REFERENCE_TIME rtStop;
 };
 
 class CSinkPin : public CInputPinBase
@@ -139,12 +141,17 @@ protected:
         if (FAILED(pSample->GetPointer(&pb)) || cb < 0)
             return S_OK;
         const bool bWhole = m_eMode == SinkMode::Record;
+        REFERENCE_TIME rtStart = -1;
+        REFERENCE_TIME rtStop = -1;
+        if (pSample->GetTime(&rtStart, &rtStop) != S_OK)
+            rtStart = rtStop = -1;
         std::lock_guard<std::mutex> lock(m_samplesLock);
         if (bWhole || m_samples.size() < kKeptSamples)
             m_samples.push_back({pSample->IsSyncPoint() == S_OK, pSample->IsDiscontinuity() == S_OK,
                                  std::vector<BYTE>(pb, pb + (bWhole ? static_cast<size_t>(cb)
                                                                     : std::min<size_t>(static_cast<size_t>(cb),
-                                                                                       kKeptBytes)))});
+                                                                                       kKeptBytes))),
+                                 rtStart, rtStop});
         return S_OK;
     }
     HRESULT OnEndOfStream() override
@@ -1101,20 +1108,24 @@ struct SampleSizeCase
     bool bVideo;
     long cbData;
     HRESULT hrExpected;
+    long cOutputs; // samples that go on for a good one
 };
 
 constexpr long kPictureBytes = 640 * 360 * 4;
 constexpr long kPcmFrameBytes = 4;
 
+// The AAC Encoder gathers PCM into access units of 1024 frames: a buffer
+// of any whole number of frames is good, and completes as many units.
 const SampleSizeCase kSampleSizeCases[] = {
-    {"a whole picture", true, kPictureBytes, S_OK},
-    {"an empty picture", true, 0, E_INVALIDARG},
-    {"a picture a row short", true, kPictureBytes - 640 * 4, E_INVALIDARG},
-    {"1024 PCM frames", false, 1024 * kPcmFrameBytes, S_OK},
-    {"the short last PCM buffer", false, 768 * kPcmFrameBytes, S_OK},
-    {"an empty PCM buffer", false, 0, E_INVALIDARG},
-    {"half a PCM frame", false, 1024 * kPcmFrameBytes + 2, E_INVALIDARG},
-    {"more than one AAC frame of PCM", false, 1025 * kPcmFrameBytes, E_INVALIDARG},
+    {"a whole picture", true, kPictureBytes, S_OK, 1},
+    {"an empty picture", true, 0, E_INVALIDARG, 0},
+    {"a picture a row short", true, kPictureBytes - 640 * 4, E_INVALIDARG, 0},
+    {"1024 PCM frames", false, 1024 * kPcmFrameBytes, S_OK, 1},
+    {"10 ms of PCM, held for the next unit", false, 480 * kPcmFrameBytes, S_OK, 0},
+    {"one PCM frame more than a unit", false, 1025 * kPcmFrameBytes, S_OK, 1},
+    {"two units of PCM", false, 2048 * kPcmFrameBytes, S_OK, 2},
+    {"an empty PCM buffer", false, 0, E_INVALIDARG, 0},
+    {"half a PCM frame", false, 1024 * kPcmFrameBytes + 2, E_INVALIDARG, 0},
 };
 
 } // namespace
@@ -1150,7 +1161,7 @@ TEST_F(FilterTest, EncodersRefuseSamplesOfTheWrongSize)
         if (c.hrExpected == S_OK)
         {
             EXPECT_EQ(S_OK, hrDelivered);
-            EXPECT_EQ(1, pSink->ReceiveCalls());
+            EXPECT_EQ(c.cOutputs, pSink->ReceiveCalls());
             continue;
         }
         // The encoder says its failure to the graph and asks for no more.
@@ -1276,15 +1287,17 @@ std::vector<BYTE> AdtsHeader(const BYTE (&rgbConfig)[2], size_t cbFrame)
 }
 
 constexpr size_t kDefaultPictures = 250;
-// 10 s at 48 kHz in frames of 1024 samples, the last one shorter.
-constexpr size_t kDefaultAudioFrames = (10 * 48000 + 1023) / 1024;
+// 10 s at 48 kHz in access units of 1024 samples: 468 whole ones, the rest
+// padded, and one more that brings out the last samples.
+constexpr size_t kDefaultAudioUnits = 10 * 48000 / 1024 + 2;
 
 } // namespace
 
 // The default stream through both encoders, as fast as they go: every
 // picture one access unit, a key frame with its parameter sets every
-// second, the same parameter sets in the connection's type, and one AAC
-// frame per audio buffer. With SKERRY_MEDIA_DUMP set, the elementary streams
+// second, the same parameter sets in the connection's type, and the sound
+// in access units of 1024 samples, each stamped from the count of samples
+// before it. With SKERRY_MEDIA_DUMP set, the elementary streams
 // are written there (video.h264, audio.aac) for ffmpeg to decode.
 TEST_F(FilterTest, EncodersHandTheWholeDefaultStreamOnWithItsParameterSetsInTheType)
 {
@@ -1340,9 +1353,16 @@ TEST_F(FilterTest, EncodersHandTheWholeDefaultStreamOnWithItsParameterSetsInTheT
     EXPECT_EQ(640, pmvi->hdr.bmiHeader.biWidth);
     EXPECT_EQ(360, std::abs(pmvi->hdr.bmiHeader.biHeight));
 
-    ASSERT_EQ(kDefaultAudioFrames, frames.size());
-    EXPECT_TRUE(std::all_of(frames.begin(), frames.end(),
-                            [](const SampleHead& frame) { return frame.bSyncPoint && !frame.head.empty(); }));
+    ASSERT_EQ(kDefaultAudioUnits, frames.size());
+    for (size_t i = 0; i < frames.size(); ++i)
+    {
+        SCOPED_TRACE(i);
+        EXPECT_TRUE(frames[i].bSyncPoint);
+        EXPECT_EQ(i == 0, frames[i].bDiscontinuity);
+        EXPECT_FALSE(frames[i].head.empty());
+        EXPECT_EQ(static_cast<REFERENCE_TIME>(i) * 1024 * kUnitsPerSecond / 48000, frames[i].rtStart);
+        EXPECT_EQ(static_cast<REFERENCE_TIME>(i + 1) * 1024 * kUnitsPerSecond / 48000, frames[i].rtStop);
+    }
 
     const std::wstring folder = DumpFolder();
     if (folder.empty())

@@ -10,8 +10,11 @@
 #include <ws2tcpip.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -227,6 +230,62 @@ std::string PlayerCommand(const std::string& url, const std::string& output)
            output + "'";
 }
 
+// The same player, which also writes the sound it decoded as 16-bit PCM.
+std::string ListeningPlayerCommand(const std::string& url, const std::string& output, const std::string& sound)
+{
+    return PlayerCommand(url, output) + " -map 0:a -f s16le -acodec pcm_s16le '" + sound + "'";
+}
+
+// What a player heard of one channel of 48 kHz stereo PCM.
+struct Heard
+{
+    double dRms = 0.0;   // over the whole of it
+    double dHz = 0.0;    // from the zero crossings between 1 s and 9 s
+    size_t nOnset = 0;   // the first frame louder than -40 dBFS
+    double dOnsetRms = 0.0; // over the 1024 frames from there
+};
+
+Heard Listen(const std::string& pcm, int nChannel)
+{
+    const size_t cFrames = pcm.size() / 4;
+    const auto sample = [&](size_t i) {
+        int16_t n = 0;
+        std::memcpy(&n, pcm.data() + i * 4 + nChannel * 2, 2);
+        return static_cast<double>(n);
+    };
+    Heard heard;
+    heard.nOnset = cFrames;
+    double dSum = 0.0;
+    size_t nFirstCrossing = 0, nLastCrossing = 0, cCrossings = 0;
+    for (size_t i = 0; i < cFrames; ++i)
+    {
+        dSum += sample(i) * sample(i);
+        if (heard.nOnset == cFrames && std::fabs(sample(i)) > 327.0)
+            heard.nOnset = i;
+        // The frequency from the eight seconds in the middle, away from the priming and the end.
+        if (i > 48000 && i < 9 * 48000 && sample(i - 1) < 0 && sample(i) >= 0)
+        {
+            nFirstCrossing = cCrossings == 0 ? i : nFirstCrossing;
+            nLastCrossing = i;
+            ++cCrossings;
+        }
+    }
+    heard.dRms = cFrames > 0 ? std::sqrt(dSum / cFrames) : 0.0;
+    if (cCrossings > 1)
+        heard.dHz = (cCrossings - 1) * 48000.0 / static_cast<double>(nLastCrossing - nFirstCrossing);
+    double dOnset = 0.0;
+    const size_t nEnd = std::min(cFrames, heard.nOnset + 1024);
+    for (size_t i = heard.nOnset; i < nEnd; ++i)
+        dOnset += sample(i) * sample(i);
+    heard.dOnsetRms = nEnd > heard.nOnset ? std::sqrt(dOnset / static_cast<double>(nEnd - heard.nOnset)) : 0.0;
+    return heard;
+}
+
+double DecibelsOf(double dRatio)
+{
+    return 20.0 * std::log10(dRatio);
+}
+
 // One tag of an FLV file: its type (8 audio, 9 video, 18 data) and time.
 struct FlvTag
 {
@@ -316,8 +375,9 @@ protected:
         ASSERT_EQ(250u, video.pts.size());
         for (size_t i = 0; i < video.pts.size(); ++i)
             ASSERT_EQ(static_cast<int64_t>(i) * 40, video.pts[i]) << "picture " << i;
-        // 10 s of 1024-sample frames at 48 kHz, the last one cut short.
-        EXPECT_EQ(469u, audio.pts.size());
+        // 10 s in access units of 1024 samples at 48 kHz: the last one
+        // padded, and one more that brings out the last samples.
+        EXPECT_EQ(470u, audio.pts.size());
         ASSERT_FALSE(audio.pts.empty());
         EXPECT_EQ(0, audio.pts.front());
         EXPECT_TRUE(std::is_sorted(audio.pts.begin(), audio.pts.end()));
@@ -357,11 +417,13 @@ TEST_F(RtmpServingTest, ProbeSeesH264AndAacWhilePlaying)
     EXPECT_GT(ClientStatistics().cbSent, 0);
 }
 
+// It hears the generator's tone: 1 kHz at its level (a sine of 8192 in
+// 16 bits) on both channels, after the encoder's priming of 1024 samples.
 TEST_F(RtmpServingTest, PlayerConnectedWhilePausedDecodesTheWholeStream)
 {
     BuildDefaultGraph();
     ASSERT_TRUE(host.Click(IDC_PAUSE));
-    auto spPlayer = StartClient("player", PlayerCommand(Url(), "player.crc"));
+    auto spPlayer = StartClient("player", ListeningPlayerCommand(Url(), "player.crc", "player.pcm"));
     ASSERT_TRUE(WaitForServedClients(1, 8000)) << spPlayer->Errors();
     ASSERT_TRUE(host.Click(IDC_PLAY));
     ExpectTheEnd(15000);
@@ -369,6 +431,57 @@ TEST_F(RtmpServingTest, PlayerConnectedWhilePausedDecodesTheWholeStream)
     EXPECT_EQ(0, spPlayer->ExitCode());
     EXPECT_EQ("", spPlayer->Errors());
     ExpectWholeStream(spPlayer->PathOf("player.crc"));
+
+    const std::string pcm = ReadWholeFile(spPlayer->PathOf("player.pcm"));
+    EXPECT_EQ(470u * 1024 * 4, pcm.size()) << "every access unit decoded";
+    const double dToneRms = 8192.0 / std::sqrt(2.0);
+    for (int nChannel : {0, 1})
+    {
+        SCOPED_TRACE(nChannel == 0 ? "left" : "right");
+        const Heard heard = Listen(pcm, nChannel);
+        std::printf("channel %d: %.2f Hz, level %+.2f dB against the source's (%.2f dB from its onset at "
+                    "sample %zu)\n",
+                    nChannel, heard.dHz, DecibelsOf(heard.dRms / dToneRms), DecibelsOf(heard.dOnsetRms / dToneRms),
+                    heard.nOnset);
+        EXPECT_NEAR(1000.0, heard.dHz, 2.0);
+        // The whole 10 s of tone, within the 2 units of priming and end.
+        EXPECT_NEAR(0.0, DecibelsOf(heard.dRms / dToneRms * std::sqrt(470.0 * 1024 / 480000)), 0.5);
+        // The tone starts at a zero crossing: its first loud sample is the next.
+        EXPECT_NEAR(1025.0, static_cast<double>(heard.nOnset), 1.0)
+            << "the priming, then the tone from the stream's first sample";
+        EXPECT_NEAR(0.0, DecibelsOf(heard.dOnsetRms / dToneRms), 0.5) << "the tone at its level at once";
+    }
+}
+
+// A player that joins while the stream plays starts at a key frame, and the
+// sound it gets from there is the tone from its first access unit on: the
+// first one decodes without the unit before it to overlap with, so it
+// fades in; from the second on the tone is at its level.
+TEST_F(RtmpServingTest, PlayerJoiningWhilePlayingHearsTheToneFromItsFirstAccessUnit)
+{
+    BuildDefaultGraph();
+    ASSERT_TRUE(host.Click(IDC_PLAY));
+    ASSERT_TRUE(WaitForPosition(2500, 5000));
+    auto spPlayer = StartClient("late", ListeningPlayerCommand(Url(), "late.crc", "late.pcm"));
+    ExpectTheEnd(15000);
+    ASSERT_TRUE(spPlayer->Wait(3000)) << "ffmpeg goes on after the end";
+    EXPECT_EQ(0, spPlayer->ExitCode());
+    EXPECT_EQ("", spPlayer->Errors());
+
+    const std::string pcm = ReadWholeFile(spPlayer->PathOf("late.pcm"));
+    ASSERT_GE(pcm.size(), 3u * 1024 * 4) << "a few access units at least";
+    const double dToneRms = 8192.0 / std::sqrt(2.0);
+    for (int nChannel : {0, 1})
+    {
+        SCOPED_TRACE(nChannel == 0 ? "left" : "right");
+        const Heard first = Listen(pcm.substr(0, 1024 * 4), nChannel);
+        const Heard second = Listen(pcm.substr(1024 * 4, 1024 * 4), nChannel);
+        std::printf("channel %d: first unit %.2f dB, loud from sample %zu; second unit %+.2f dB\n", nChannel,
+                    DecibelsOf(first.dRms / dToneRms), first.nOnset, DecibelsOf(second.dRms / dToneRms));
+        EXPECT_LT(first.nOnset, 512u) << "the tone in the first access unit";
+        EXPECT_GT(DecibelsOf(first.dRms / dToneRms), -10.0);
+        EXPECT_NEAR(0.0, DecibelsOf(second.dRms / dToneRms), 0.5);
+    }
 }
 
 // rtmpdump records from the start; the FLV it writes reads in ffprobe, each

@@ -2,7 +2,6 @@
 
 #include "MediaFormats.h"
 #include "VelkFilters.h"
-#include "aac/SilentFrame.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -15,7 +14,8 @@ constexpr long kOutputBuffers = 4;
 // The largest access unit of a 640x368 picture: every macroblock raw (384
 // bytes and its header), with the parameter sets.
 constexpr long kH264BufferSize = 512 * 1024;
-constexpr long kAacBufferSize = 1024;
+// The largest access unit of two channels.
+constexpr long kAacBufferSize = aac::kMostBitsPerChannel * 2 / 8;
 
 // The input's payload and the output's buffer of one transform.
 HRESULT Buffers(IMediaSample* pIn, IMediaSample* pOut, BYTE*& pbIn, long& cbIn, BYTE*& pbOut)
@@ -150,11 +150,20 @@ HRESULT CAacEncoder::CheckInputType(const AM_MEDIA_TYPE& mt)
     return IsPcmAudioType(mt) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
 }
 
+// A new encoder for the connected PCM, at 64 kbit/s a channel.
 void CAacEncoder::OnInputConnected(const AM_MEDIA_TYPE& mt)
 {
+    m_spEncoder.reset();
     const WAVEFORMATEX* pwfx = FormatOf<WAVEFORMATEX>(mt, FORMAT_WaveFormatEx);
+    if (pwfx == nullptr)
+        return;
     m_nBlockAlign = pwfx->nBlockAlign;
-    m_nChannels = pwfx->nChannels;
+    aac::EncoderSettings settings;
+    settings.nSampleRate = static_cast<int>(pwfx->nSamplesPerSec);
+    settings.nChannels = pwfx->nChannels;
+    if (aac::Encoder::Create(settings, m_spEncoder) != aac::Status::Ok)
+        m_spEncoder.reset();
+    m_bRestart = true;
 }
 
 HRESULT CAacEncoder::GetOutputType(int nIndex, const AM_MEDIA_TYPE& mtIn, CMediaTypeHolder& mtOut)
@@ -174,26 +183,105 @@ void CAacEncoder::GetOutputBuffers(const AM_MEDIA_TYPE&, ALLOCATOR_PROPERTIES& p
     SetOutputBuffers(kAacBufferSize, props);
 }
 
-// One raw AAC frame for each buffer of whole PCM frames, 1024 at most (the
-// last buffer of a stream may be shorter).
-HRESULT CAacEncoder::Transform(IMediaSample* pIn, IMediaSample* pOut)
+// The first sample after a new start sets the time the access units count
+// from, and the first of them marks the discontinuity.
+void CAacEncoder::RestartIfAsked(IMediaSample* pFirst)
 {
-    BYTE* pbIn = nullptr;
-    BYTE* pbOut = nullptr;
-    long cbIn = 0;
-    const HRESULT hr = Buffers(pIn, pOut, pbIn, cbIn, pbOut);
-    if (FAILED(hr))
-        return hr;
+    if (!m_bRestart.exchange(false))
+        return;
+    m_spEncoder->Reset();
+    REFERENCE_TIME rtStop = 0;
+    const HRESULT hr = pFirst != nullptr ? pFirst->GetTime(&m_rtStart, &rtStop) : E_FAIL;
+    m_bTimed = hr == S_OK || hr == VFW_S_NO_STOP_TIME;
+    m_bDiscontinuity = true;
+}
 
+// Any whole number of PCM frames; the access units they complete go on.
+HRESULT CAacEncoder::ReceiveSample(IMediaSample* pIn)
+{
+    if (!m_spEncoder)
+        return VFW_E_TYPE_NOT_ACCEPTED;
     // The input type was checked for it; a zero would still not divide.
     if (m_nBlockAlign == 0)
         return VFW_E_INVALIDMEDIATYPE;
-    if (cbIn <= 0 || cbIn % m_nBlockAlign != 0 || cbIn / m_nBlockAlign > kAudioFramesPerBuffer)
+    BYTE* pbIn = nullptr;
+    HRESULT hr = pIn->GetPointer(&pbIn);
+    if (FAILED(hr))
+        return hr;
+    const long cbIn = pIn->GetActualDataLength();
+    if (cbIn <= 0 || cbIn % m_nBlockAlign != 0)
         return E_INVALIDARG;
-    const long cbOut = pOut->GetSize();
-    const size_t cbFrame = aac::WriteSilentFrame(m_nChannels, pbOut, cbOut > 0 ? static_cast<size_t>(cbOut) : 0);
-    if (cbFrame == 0)
-        return VFW_E_BUFFER_OVERFLOW;
-    pOut->SetSyncPoint(TRUE);
-    return pOut->SetActualDataLength(static_cast<long>(cbFrame));
+
+    RestartIfAsked(pIn);
+    m_units.clear();
+    try
+    {
+        m_spEncoder->Encode(reinterpret_cast<const int16_t*>(pbIn), static_cast<size_t>(cbIn / m_nBlockAlign),
+                            m_units);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return E_OUTOFMEMORY;
+    }
+    return DeliverUnits();
+}
+
+// What the encoder holds comes out before the end goes on.
+HRESULT CAacEncoder::EndOfStream()
+{
+    if (m_spEncoder)
+    {
+        RestartIfAsked(nullptr);
+        m_units.clear();
+        try
+        {
+            m_spEncoder->Finish(m_units);
+        }
+        catch (const std::bad_alloc&)
+        {
+            m_units.clear();
+        }
+        DeliverUnits(); // the end goes on whatever became of them
+    }
+    return CSampleTransformFilter::EndOfStream();
+}
+
+HRESULT CAacEncoder::DeliverUnits()
+{
+    const LONGLONG llRate = m_spEncoder->Settings().nSampleRate;
+    for (const aac::AccessUnit& unit : m_units)
+    {
+        CComRef<IMediaSample> spOut;
+        HRESULT hr = Output().GetDeliveryBuffer(spOut);
+        if (FAILED(hr))
+            return hr;
+        BYTE* pbOut = nullptr;
+        hr = spOut->GetPointer(&pbOut);
+        if (FAILED(hr))
+            return hr;
+        if (unit.bytes.size() > static_cast<size_t>(spOut->GetSize()))
+            return VFW_E_BUFFER_OVERFLOW;
+        std::memcpy(pbOut, unit.bytes.data(), unit.bytes.size());
+        spOut->SetActualDataLength(static_cast<long>(unit.bytes.size()));
+        if (m_bTimed)
+        {
+            // From the sample count, so that no rounding adds up.
+            REFERENCE_TIME rtStart = m_rtStart + unit.nFirstSample * kUnitsPerSecond / llRate;
+            REFERENCE_TIME rtStop = m_rtStart + (unit.nFirstSample + aac::kFrameLength) * kUnitsPerSecond / llRate;
+            spOut->SetTime(&rtStart, &rtStop);
+        }
+        else
+        {
+            spOut->SetTime(nullptr, nullptr);
+        }
+        spOut->SetMediaTime(nullptr, nullptr);
+        spOut->SetSyncPoint(TRUE);
+        spOut->SetDiscontinuity(m_bDiscontinuity ? TRUE : FALSE);
+        spOut->SetPreroll(FALSE);
+        m_bDiscontinuity = false;
+        hr = Output().Deliver(spOut.Get());
+        if (hr != S_OK)
+            return hr;
+    }
+    return S_OK;
 }

@@ -168,7 +168,7 @@ HRESULT MakeAacAudioType(const WAVEFORMATEX& wfxIn, CMediaTypeHolder& mt)
     format.wfx.wFormatTag = kWaveFormatRawAac1;
     format.wfx.nChannels = wfxIn.nChannels;
     format.wfx.nSamplesPerSec = wfxIn.nSamplesPerSec;
-    format.wfx.nAvgBytesPerSec = 128000 / 8;
+    format.wfx.nAvgBytesPerSec = 64000 / 8 * wfxIn.nChannels; // the AAC Encoder's rate
     format.wfx.nBlockAlign = 1;
     format.wfx.cbSize = sizeof(format.rgbConfig);
     // AudioSpecificConfig: object type 2 (AAC LC, 5 bits), frequency index
@@ -207,7 +207,8 @@ bool IsPcmAudioType(const AM_MEDIA_TYPE& mt)
         return false;
     const WAVEFORMATEX* pwfx = FormatOf<WAVEFORMATEX>(mt, FORMAT_WaveFormatEx);
     return pwfx != nullptr && pwfx->wFormatTag == WAVE_FORMAT_PCM && pwfx->wBitsPerSample == 16 &&
-           (pwfx->nChannels == 1 || pwfx->nChannels == 2) && AacRateIndex(pwfx->nSamplesPerSec) >= 0 &&
+           (pwfx->nChannels == 1 || pwfx->nChannels == 2) &&
+           (pwfx->nSamplesPerSec == 44100 || pwfx->nSamplesPerSec == 48000) &&
            pwfx->nBlockAlign == pwfx->nChannels * pwfx->wBitsPerSample / 8;
 }
 

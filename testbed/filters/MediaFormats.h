@@ -37,6 +37,7 @@ HRESULT MakeAacAudioType(const WAVEFORMATEX& wfxIn, CMediaTypeHolder& mt);
 
 // The checks each input makes.
 bool IsRawVideoType(const AM_MEDIA_TYPE& mt);
+// 16-bit PCM, mono or stereo, at 44.1 or 48 kHz: what the AAC Encoder takes.
 bool IsPcmAudioType(const AM_MEDIA_TYPE& mt);
 // Either form of H.264; a sequence header must fit its format block.
 bool IsH264VideoType(const AM_MEDIA_TYPE& mt);

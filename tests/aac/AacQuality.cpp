@@ -4,6 +4,7 @@
 // Debian's ffmpeg decode in between.
 //
 //   aac_quality encode <signal> <rate> <channels> <seconds> <out.aac> <source.pcm>
+//   aac_quality source <signal> <rate> <channels> <seconds> <source.pcm>
 //   aac_quality measure <source.pcm> <decoded.pcm> <out.aac> <rate> <channels> [checks]
 //       --min-snr DB      signal-to-noise ratio at least DB on every channel
 //       --level DB        each channel's level within DB of the source's
@@ -56,6 +57,25 @@ std::vector<int16_t> ReadPcm(const char* pszPath)
     return samples;
 }
 
+void WritePcm(const char* pszPath, const std::vector<int16_t>& samples)
+{
+    std::ofstream file(pszPath, std::ios::binary);
+    file.write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(samples.size() * 2));
+}
+
+// The signal alone, as the generator in a graph makes it.
+int Source(int argc, char** argv)
+{
+    if (argc != 7)
+        return 2;
+    const aactest::Signal signal =
+        aactest::SignalNamed(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atof(argv[5]));
+    if (signal.samples.empty())
+        return 2;
+    WritePcm(argv[6], signal.samples);
+    return 0;
+}
+
 int Encode(int argc, char** argv)
 {
     if (argc != 8)
@@ -90,9 +110,7 @@ int Encode(int argc, char** argv)
         out.write(reinterpret_cast<const char*>(unit.bytes.data()), static_cast<std::streamsize>(unit.bytes.size()));
         cbLargest = std::max(cbLargest, unit.bytes.size());
     }
-    std::ofstream source(argv[7], std::ios::binary);
-    source.write(reinterpret_cast<const char*>(signal.samples.data()),
-                 static_cast<std::streamsize>(signal.samples.size() * 2));
+    WritePcm(argv[7], signal.samples);
     const size_t nLimit = static_cast<size_t>(aac::kMostBitsPerChannel) * nChannels;
     std::printf("%s: %zu access units, the largest %zu bits (limit %zu)\n", argv[2], units.size(), cbLargest * 8,
                 nLimit);
@@ -249,6 +267,8 @@ int main(int argc, char** argv)
     int nStatus = 2;
     if (command == "encode")
         nStatus = Encode(argc, argv);
+    else if (command == "source")
+        nStatus = Source(argc, argv);
     else if (command == "measure")
         nStatus = Measure(argc, argv);
     if (nStatus == 2)

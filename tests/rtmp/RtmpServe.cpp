@@ -6,11 +6,13 @@
 //   rtmp_serve <port file> [seconds [record file]]
 //
 // The stream: 320x180 H.264 at 25 frames a second from the repository's
-// encoder (a moving gradient), and silent mono AAC-LC at 48 kHz, for the
+// encoder (a moving gradient), and a 440 Hz tone in mono AAC-LC at 48 kHz
+// from the repository's AAC encoder, for the
 // given length (default 2 s), then the end of the stream. The listening
 // port (on 127.0.0.1, picked by the system) goes to the port file. With a
 // record file, what each client sent is written there (the fuzzer's seeds
 // of fuzz/seeds-rtmp are such recordings).
+#include "AacEncoder.h"
 #include "Flv.h"
 #include "H264Encoder.h"
 #include "Session.h"
@@ -22,6 +24,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -34,33 +37,22 @@ constexpr int kWidth = 320;
 constexpr int kHeight = 180;
 constexpr int kFps = 25;
 constexpr int kSampleRate = 48000;
-constexpr int kSamplesPerAacFrame = 1024;
 
-// An AAC-LC raw data block of silence for one channel: a single channel
-// element with a long window and no scale factor bands, then the end element.
-rtmp::Bytes SilentAacFrame()
+// The access units of a tone of the given length.
+bool EncodeTone(int seconds, std::vector<aac::AccessUnit>& units)
 {
-    std::vector<int> bits;
-    auto put = [&](unsigned value, int count) {
-        for (int i = count - 1; i >= 0; --i)
-            bits.push_back((value >> i) & 1);
-    };
-    put(0, 3);      // id_syn_ele: single channel element
-    put(0, 4);      // element_instance_tag
-    put(100, 8);    // global_gain
-    put(0, 1);      // ics_reserved_bit
-    put(0, 2);      // window_sequence: only long
-    put(0, 1);      // window_shape
-    put(0, 6);      // max_sfb: no bands, so no sections, scale factors or spectra
-    put(0, 1);      // predictor_data_present
-    put(0, 1);      // pulse_data_present
-    put(0, 1);      // tns_data_present
-    put(0, 1);      // gain_control_data_present
-    put(7, 3);      // id_syn_ele: end
-    rtmp::Bytes frame((bits.size() + 7) / 8, 0);
-    for (size_t i = 0; i < bits.size(); ++i)
-        frame[i / 8] |= uint8_t(bits[i] << (7 - i % 8));
-    return frame;
+    aac::EncoderSettings settings;
+    settings.nSampleRate = kSampleRate;
+    settings.nChannels = 1;
+    std::unique_ptr<aac::Encoder> encoder;
+    if (aac::Encoder::Create(settings, encoder) != aac::Status::Ok)
+        return false;
+    std::vector<int16_t> samples(size_t(seconds) * kSampleRate);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = int16_t(std::lround(8000.0 * std::sin(2 * 3.14159265358979 * 440.0 * double(i) / kSampleRate)));
+    encoder->Encode(samples.data(), samples.size(), units);
+    encoder->Finish(units);
+    return true;
 }
 
 struct Stream
@@ -107,10 +99,14 @@ bool MakeStream(int seconds, Stream& stream)
     stream.headers.info.width = kWidth;
     stream.headers.info.height = kHeight;
     stream.headers.info.audioChannels = 1;
-    const rtmp::Bytes silence = SilentAacFrame();
-    auto body = std::make_shared<const rtmp::Bytes>(rtmp::AacAudioBody(silence.data(), silence.size()));
-    for (int n = 0; n * kSamplesPerAacFrame < seconds * kSampleRate; ++n)
-        audio.push_back({rtmp::MediaKind::Audio, uint32_t(int64_t(n) * kSamplesPerAacFrame * 1000 / kSampleRate), false, body});
+    std::vector<aac::AccessUnit> units;
+    if (!EncodeTone(seconds, units))
+        return false;
+    for (const aac::AccessUnit& unit : units)
+    {
+        auto body = std::make_shared<const rtmp::Bytes>(rtmp::AacAudioBody(unit.bytes.data(), unit.bytes.size()));
+        audio.push_back({rtmp::MediaKind::Audio, uint32_t(unit.nFirstSample * 1000 / kSampleRate), false, body});
+    }
     std::merge(video.begin(), video.end(), audio.begin(), audio.end(), std::back_inserter(stream.frames),
                [](const rtmp::MediaFrame& a, const rtmp::MediaFrame& b) { return a.ms < b.ms; });
     return true;

@@ -47,6 +47,12 @@ HRESULT CTransformInputPin::CheckMediaType(const AM_MEDIA_TYPE& mt)
     return m_pTransform->CheckInputType(mt);
 }
 
+HRESULT CTransformInputPin::Active()
+{
+    m_pTransform->OnRestart();
+    return CInputPinBase::Active();
+}
+
 HRESULT CTransformInputPin::CompleteConnect(IPin*)
 {
     m_pTransform->OnInputConnected(m_mt.Get());
@@ -60,11 +66,12 @@ HRESULT CTransformInputPin::OnReceive(IMediaSample* pSample)
 
 HRESULT CTransformInputPin::OnEndOfStream()
 {
-    return m_pTransform->Output().DeliverEndOfStream();
+    return m_pTransform->EndOfStream();
 }
 
 HRESULT CTransformInputPin::OnBeginFlush()
 {
+    m_pTransform->OnRestart();
     return m_pTransform->Output().DeliverBeginFlush();
 }
 
@@ -75,6 +82,7 @@ HRESULT CTransformInputPin::OnEndFlush()
 
 HRESULT CTransformInputPin::OnNewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate)
 {
+    m_pTransform->OnRestart();
     return m_pTransform->Output().DeliverNewSegment(tStart, tStop, dRate);
 }
 
@@ -170,4 +178,14 @@ HRESULT CSampleTransformFilter::ReceiveSample(IMediaSample* pIn)
     if (FAILED(hr))
         return hr;
     return m_output.Deliver(spOut.Get());
+}
+
+HRESULT CSampleTransformFilter::Transform(IMediaSample*, IMediaSample*)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT CSampleTransformFilter::EndOfStream()
+{
+    return m_output.DeliverEndOfStream();
 }

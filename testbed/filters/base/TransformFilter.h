@@ -1,7 +1,9 @@
 // CSampleTransformFilter: a filter with one input and one output that turns
 // each input sample into one output sample on the upstream thread. Times,
 // flags, end of stream, flushes and segments pass through unchanged; seeking
-// on the output pin is passed upstream.
+// on the output pin is passed upstream. A filter whose samples do not go one
+// for one (an encoder that gathers input into frames of its own) takes over
+// ReceiveSample and EndOfStream, and learns of each new start.
 #pragma once
 
 #include "Filter.h"
@@ -19,6 +21,8 @@ public:
     HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
     // The connection type; with the filter lock held.
     const AM_MEDIA_TYPE& MediaTypeLocked() const { return m_mt.Get(); }
+
+    HRESULT Active() override;
 
 protected:
     HRESULT CompleteConnect(IPin* pPeer) override;
@@ -67,11 +71,17 @@ public:
     // The output buffers for output type mtOut.
     virtual void GetOutputBuffers(const AM_MEDIA_TYPE& mtOut, ALLOCATOR_PROPERTIES& props) = 0;
     // Called without locks on the streaming thread: the payload of pIn into
-    // pOut, data length included. The base copies times and flags.
-    virtual HRESULT Transform(IMediaSample* pIn, IMediaSample* pOut) = 0;
+    // pOut, data length included. The base copies times and flags. A filter
+    // that takes over ReceiveSample needs none.
+    virtual HRESULT Transform(IMediaSample* pIn, IMediaSample* pOut);
 
-    // Streaming, from the input pin.
-    HRESULT ReceiveSample(IMediaSample* pIn);
+    // Streaming, from the input pin, on the streaming thread: by default one
+    // output sample a sample, made by Transform, and the end passed on.
+    virtual HRESULT ReceiveSample(IMediaSample* pIn);
+    virtual HRESULT EndOfStream();
+    // The stream starts again: a run begins, a flush begins or a new segment
+    // comes (before either is passed on). From any thread, without locks.
+    virtual void OnRestart() {}
     CTransformOutputPin& Output() { return m_output; }
     // The connected input's type, for the output's offers; with the filter
     // lock held. Null while the input is not connected.
