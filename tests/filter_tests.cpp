@@ -1173,6 +1173,61 @@ TEST_F(FilterTest, EncodersRefuseSamplesOfTheWrongSize)
     }
 }
 
+// The AAC Encoder gathers 10 ms buffers (480 frames, as a file source hands
+// them on) into access units of 1024 frames, each stamped from the count of
+// samples since the stream's first one, not from the buffer that completed
+// it. A new segment starts afresh, the samples held before it dropped; the
+// end brings out what is held and one unit more.
+TEST_F(FilterTest, AacEncoderStampsUnitsFromTheSampleCountAndStartsAfreshOnANewSegment)
+{
+    const WAVEFORMATEX wfx = PlainPcm();
+    HostileType type = MakeType("PCM", MEDIATYPE_Audio, MEDIASUBTYPE_PCM, FORMAT_WaveFormatEx, wfx);
+    type.mt.pbFormat = type.format.data();
+    CTestGraph graph;
+    CSourcePin* pSource = nullptr;
+    const long cbBuffer = 480 * kPcmFrameBytes;
+    const CComPtr<IBaseFilter> spSource = CSinglePinFilter<CSourcePin>::Create(&pSource, type.mt, cbBuffer);
+    graph.Add(spSource, L"Source");
+    const CComPtr<IBaseFilter> spEncoder = graph.Add(CLSID_VelkAACEncoder, L"Encoder");
+    CSinkPin* pSink = nullptr;
+    const CComPtr<IBaseFilter> spSink = CSinglePinFilter<CSinkPin>::Create(&pSink, SinkMode::Record, S_OK);
+    graph.Add(spSink, L"Sink");
+    ASSERT_EQ(S_OK, graph.Connect(spSource, 0, spEncoder, 0));
+    ASSERT_EQ(S_OK, graph.Connect(spEncoder, 0, spSink, 0));
+    ASSERT_TRUE(SUCCEEDED(graph.RunWithoutClock()));
+
+    const REFERENCE_TIME kTenMs = kUnitsPerSecond / 100;
+    const auto unitTime = [](REFERENCE_TIME rtBase, int n) { return rtBase + n * 1024 * kUnitsPerSecond / 48000; };
+    const REFERENCE_TIME rtFirst = kUnitsPerSecond;
+    for (int k = 0; k < 5; ++k) // 2400 frames: two units, 352 frames held
+        ASSERT_EQ(S_OK, pSource->DeliverSized(rtFirst + k * kTenMs, cbBuffer));
+    ASSERT_EQ(S_OK, pSource->DeliverNewSegment(0, 10 * kUnitsPerSecond, 1.0));
+    const REFERENCE_TIME rtSecond = 5 * kUnitsPerSecond;
+    for (int k = 0; k < 3; ++k) // 1440 frames afresh: one unit, 416 held
+        ASSERT_EQ(S_OK, pSource->DeliverSized(rtSecond + k * kTenMs, cbBuffer));
+    ASSERT_EQ(S_OK, pSource->DeliverEndOfStream());
+    ASSERT_TRUE(WaitUntil([&] { return pSink->EndsOfStream() == 1; }, kPatienceMs));
+
+    const struct
+    {
+        REFERENCE_TIME rtBase; // the first sample since the stream (re)started
+        int nUnit;
+        bool bDiscontinuity;
+    } kExpected[] = {
+        {rtFirst, 0, true}, {rtFirst, 1, false}, {rtSecond, 0, true}, {rtSecond, 1, false}, {rtSecond, 2, false},
+    };
+    const std::vector<SampleHead> units = pSink->Samples();
+    ASSERT_EQ(_countof(kExpected), units.size());
+    for (size_t i = 0; i < units.size(); ++i)
+    {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(unitTime(kExpected[i].rtBase, kExpected[i].nUnit), units[i].rtStart);
+        EXPECT_EQ(unitTime(kExpected[i].rtBase, kExpected[i].nUnit + 1), units[i].rtStop);
+        EXPECT_EQ(kExpected[i].bDiscontinuity, units[i].bDiscontinuity);
+        EXPECT_TRUE(units[i].bSyncPoint);
+    }
+}
+
 // ---------------------------------------------------------------------------
 // The encoders' output as it leaves them
 
