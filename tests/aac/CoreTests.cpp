@@ -10,7 +10,7 @@
 #include "Mdct.h"
 #include "ScaleFactorBands.h"
 #include "Signals.h"
-#include "SpectrumCoder.h"
+#include "LineCoder.h"
 #include "StreamReader.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "ChannelCoder.h"
 
 #include "HuffmanBooks.h"
-#include "SpectrumCoder.h"
+#include "LineCoder.h"
 
 #include <algorithm>
 #include <cmath>

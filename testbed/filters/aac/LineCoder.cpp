@@ -1,4 +1,4 @@
-#include "SpectrumCoder.h"
+#include "LineCoder.h"
 
 #include "HuffmanBooks.h"
 
