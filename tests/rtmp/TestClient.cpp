@@ -167,8 +167,9 @@ int ChunkParser::ParseChunk(size_t& pos, std::vector<ReceivedMessage>& messages)
         s.bExtended = bExtended;
     if (fmt == 0)
     {
+        // A type 3 header that starts the next message adds this time again.
         s.timestamp = field;
-        s.delta = 0;
+        s.delta = field;
         s.streamId = h[7] | h[8] << 8 | h[9] << 16 | uint32_t(h[10]) << 24;
     }
     else if (fmt < 3)

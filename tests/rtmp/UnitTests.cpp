@@ -156,6 +156,51 @@ TEST(RtmpChunkWriter, WritesTheHeadersOfTheChunkFormat)
     }
 }
 
+// Each header form's timestamp: a type 0 header gives the time itself, a
+// type 1 or 2 header a delta to add; a type 3 header that starts a message
+// adds the delta before it, which after a type 0 header is that header's
+// time. The server's reader and the tests' own agree.
+TEST(RtmpChunkReader, TimestampsAndDeltasOfEveryHeaderForm)
+{
+    const Bytes kPayload = {0x5A};
+    const Bytes bytes = Cat({
+        {0x05, 0x00, 0x03, 0xE8, 0, 0, 1, 8, 1, 0, 0, 0}, kPayload, // type 0 at 1000
+        {0xC5}, kPayload,                                           // type 3: + 1000
+        {0xC5}, kPayload,                                           // type 3: + 1000
+        {0x45, 0, 0, 40, 0, 0, 1, 8}, kPayload,                     // type 1: + 40
+        {0xC5}, kPayload,                                           // type 3: + 40
+        {0x85, 0, 0, 5}, kPayload,                                  // type 2: + 5
+        {0xC5}, kPayload,                                           // type 3: + 5
+        {0x05, 0xFF, 0xFF, 0xFF, 0, 0, 1, 8, 1, 0, 0, 0, 0x01, 0, 0, 0}, kPayload, // type 0, extended: 2^24
+        {0xC5, 0x01, 0, 0, 0}, kPayload,                            // type 3, extended: + 2^24
+    });
+    const std::vector<uint32_t> expected = {1000, 2000, 3000, 3040, 3080, 3085, 3090, 1u << 24, 1u << 25};
+
+    rtmp::ChunkReader reader(1 << 20);
+    std::vector<uint32_t> read;
+    for (size_t used = 0; used < bytes.size();)
+    {
+        rtmp::ChunkReader::Status status = rtmp::ChunkReader::Status::NeedMore;
+        rtmp::Message message;
+        used += reader.Consume(bytes.data() + used, bytes.size() - used, status, message);
+        ASSERT_NE(rtmp::ChunkReader::Status::Error, status) << reader.Error();
+        if (status == rtmp::ChunkReader::Status::Message)
+        {
+            EXPECT_EQ(kPayload, message.payload);
+            read.push_back(message.timestamp);
+        }
+    }
+    EXPECT_EQ(expected, read) << "the server's reader";
+
+    rtmptest::ChunkParser parser;
+    std::vector<rtmptest::ReceivedMessage> messages;
+    ASSERT_TRUE(parser.Feed(bytes, messages));
+    read.clear();
+    for (const auto& message : messages)
+        read.push_back(message.timestamp);
+    EXPECT_EQ(expected, read) << "the tests' own reader";
+}
+
 TEST(RtmpChunkWriter, SplitsAtTheChunkSizeAndRepeatsExtendedTimestamps)
 {
     rtmp::ChunkWriter writer;

@@ -121,9 +121,10 @@ bool ChunkReader::ApplyHeader()
         }
         if (fmt == 0)
         {
+            // A type 3 header that starts the next message adds this time again.
             stream.streamId = GetLE32(p + 7);
             stream.timestamp = time;
-            stream.delta = 0;
+            stream.delta = time;
         }
         else
         {
