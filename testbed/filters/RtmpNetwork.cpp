@@ -383,7 +383,7 @@ const wchar_t* CRtmpNetwork::ReasonToClose(CClient& client, ULONGLONG ullNow)
             client.bPlayed = true;
             ++m_counts.cServed;
         }
-        bEnded = client.session.HasEnded();
+        bEnded = client.session.HasStreamEnded();
         bIdle = bIdle && client.session.PendingOutput() == 0;
     }
     if (bEnded && bIdle)

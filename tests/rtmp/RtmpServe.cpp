@@ -160,7 +160,7 @@ void Serve(int fd, const Stream& stream, const char* recordPath)
         session.TakeOutput(out);
         if (!SendAll(fd, out) || !session.CloseReason().empty())
             break;
-        if (session.HasEnded())
+        if (session.HasStreamEnded())
         {
             // Give the player a moment to read the end before the socket goes.
             shutdown(fd, SHUT_WR);

@@ -156,7 +156,7 @@ TEST(RtmpSession, PlayRepliesInOrderThenMediaFromTheNextKeyFrame)
     ASSERT_EQ(end.size(), 2u);
     EXPECT_EQ(InfoCode(end[0]), "NetStream.Play.Stop");
     EXPECT_EQ(end[1].payload, (Bytes{0, 1, 0, 0, 0, 1})) << "StreamEOF 1";
-    EXPECT_TRUE(p.session.HasEnded());
+    EXPECT_TRUE(p.session.HasStreamEnded());
     EXPECT_FALSE(p.session.IsPlaying());
     p.session.SendFrame(Frame(MediaKind::Video, 2000, true));
     EXPECT_TRUE(p.client.Read().empty());
@@ -289,6 +289,8 @@ TEST(RtmpSession, CommandsBeforeConnectGetAnError)
     EXPECT_FALSE(session.IsPlaying());
 }
 
+// A client that closes or deletes its stream stops the media and keeps the
+// connection: it may create a stream and play again.
 TEST(RtmpSession, DeleteStreamStopsTheMediaAndKeepsTheConnection)
 {
     for (const char* name : {"deleteStream", "closeStream"})
@@ -297,12 +299,37 @@ TEST(RtmpSession, DeleteStreamStopsTheMediaAndKeepsTheConnection)
         Playing p;
         ASSERT_TRUE(p.client.SendCommand({String(name), Number(0), Null(), Number(1)}, 1, 8));
         EXPECT_FALSE(p.session.IsPlaying());
-        EXPECT_TRUE(p.session.HasEnded());
+        EXPECT_FALSE(p.session.HasStreamEnded()) << "the connection stays";
         p.session.SendFrame(Frame(MediaKind::Video, 0, true));
         EXPECT_TRUE(p.client.Read().empty());
-        EXPECT_TRUE(p.client.SendCommand({String("getStreamLength"), Number(9), Null()}));
-        EXPECT_EQ(p.client.Read().size(), 1u);
+
+        const std::vector<std::string> replies = Names(p.client.Play());
+        EXPECT_TRUE(p.session.IsPlaying());
+        EXPECT_EQ(1, std::count(replies.begin(), replies.end(), "onStatus NetStream.Play.Start"))
+            << ::testing::PrintToString(replies);
+        p.session.SendFrame(Frame(MediaKind::Video, 40, true));
+        const std::vector<ReceivedMessage> media = p.client.Read();
+        ASSERT_EQ(1u, media.size());
+        EXPECT_EQ(9, media[0].type);
     }
+}
+
+// Once the server's stream has ended, a play that comes before the
+// connection closes does not start it again.
+TEST(RtmpSession, PlayAfterTheEndOfTheStreamFails)
+{
+    Playing p;
+    p.session.EndStream();
+    EXPECT_TRUE(p.session.HasStreamEnded());
+    p.client.Read();
+    const std::vector<std::string> replies = Names(p.client.Play());
+    EXPECT_FALSE(p.session.IsPlaying());
+    EXPECT_EQ(0, std::count(replies.begin(), replies.end(), "onStatus NetStream.Play.Start"))
+        << ::testing::PrintToString(replies);
+    EXPECT_EQ(1, std::count(replies.begin(), replies.end(), "_error NetStream.Play.Failed"))
+        << ::testing::PrintToString(replies);
+    p.session.SendFrame(Frame(MediaKind::Video, 0, true));
+    EXPECT_TRUE(p.client.Read().empty());
 }
 
 TEST(RtmpSession, AcknowledgesTheClientsWindowAndAnswersPings)

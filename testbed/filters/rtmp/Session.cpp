@@ -97,7 +97,7 @@ public:
     Bytes m_out;
     SessionStats m_stats;
     bool m_bPlaying = false;
-    bool m_bEnded = false;
+    bool m_bStreamEnded = false; // the server's stream is over: close once the output is sent
     std::string m_closeReason;
 
 private:
@@ -306,6 +306,11 @@ void Session::Impl::OnPlay(double transaction, const std::vector<Value>& values)
         SendError(transaction, "NetStream.Play.Failed", "Play needs a stream name.");
         return;
     }
+    if (m_bStreamEnded)
+    {
+        SendError(transaction, "NetStream.Play.Failed", "The stream has ended.");
+        return;
+    }
     const std::string& name = values[3].string;
     if (name != m_config.stream)
     {
@@ -326,10 +331,11 @@ void Session::Impl::OnPlay(double transaction, const std::vector<Value>& values)
     m_bDropping = false;
 }
 
+// The client is done with its stream, not with the connection: it may
+// create and play another.
 void Session::Impl::OnCloseStream()
 {
     m_bPlaying = false;
-    m_bEnded = true;
 }
 
 // An acknowledgement each time the client's window of bytes has come in.
@@ -392,7 +398,7 @@ void Session::Impl::EndStream()
         SendUserControl(kStreamEof, kMediaStreamId);
     }
     m_bPlaying = false;
-    m_bEnded = true;
+    m_bStreamEnded = true;
 }
 
 void Session::Impl::Send(uint32_t csid, uint8_t type, uint32_t streamId, uint32_t timestamp, const Bytes& payload)
@@ -507,9 +513,9 @@ bool Session::IsPlaying() const
     return m_pImpl->m_bPlaying;
 }
 
-bool Session::HasEnded() const
+bool Session::HasStreamEnded() const
 {
-    return m_pImpl->m_bEnded;
+    return m_pImpl->m_bStreamEnded;
 }
 
 const std::string& Session::CloseReason() const

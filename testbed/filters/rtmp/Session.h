@@ -81,9 +81,9 @@ public:
     size_t PendingOutput() const;
     // A play of ServerConfig::stream was accepted; media goes out.
     bool IsPlaying() const;
-    // EndStream() was called or the client closed its stream; close once
-    // output is sent.
-    bool HasEnded() const;
+    // EndStream() was called: close once the output is sent. A client that
+    // closes or deletes its stream keeps its connection.
+    bool HasStreamEnded() const;
     const std::string& CloseReason() const;
     SessionStats Stats() const;
     // Stream headers known to the server; a playing session sends them
