@@ -234,6 +234,36 @@ TEST(RtmpSession, OtherStreamNameIsNotFoundAndTheConnectionStays)
     EXPECT_TRUE(session.IsPlaying());
 }
 
+// Players may add a query string to the application and to the stream name
+// (a token, a key): the part before '?' counts.
+TEST(RtmpSession, NamesAreMatchedWithoutTheirQueryString)
+{
+    const struct
+    {
+        const char* pszApp;
+        const char* pszStream;
+        bool bPlays;
+    } kCases[] = {
+        {"live?key=y", "skerry?token=x", true},
+        {"live/?key=y", "skerry", true},
+        {"live", "skerry?", true},
+        {"live", "other?skerry", false},
+        {"live", "skerryx?token=x", false},
+    };
+    for (const auto& c : kCases)
+    {
+        SCOPED_TRACE(std::string(c.pszApp) + " " + c.pszStream);
+        rtmp::Session session{rtmp::ServerConfig()};
+        TestClient client(session);
+        client.Handshake();
+        const std::vector<std::string> connected = Names(client.Connect(c.pszApp));
+        ASSERT_EQ(1, std::count(connected.begin(), connected.end(), "_result NetConnection.Connect.Success"))
+            << ::testing::PrintToString(connected);
+        client.Play(c.pszStream);
+        EXPECT_EQ(c.bPlays, session.IsPlaying());
+    }
+}
+
 TEST(RtmpSession, ConnectToAnotherAppIsRejectedAndCloses)
 {
     rtmp::Session session{rtmp::ServerConfig()};

@@ -70,9 +70,17 @@ Value Info(const char* level, const char* code, std::string description)
                          {"description", amf0::String(std::move(description))}});
 }
 
-// The part of the application name that counts: players may add a slash.
-std::string AppName(std::string app)
+// The part of a name that counts: players may add a query string (a
+// token, a key) after a '?'.
+std::string WithoutQuery(const std::string& name)
 {
+    return name.substr(0, name.find('?'));
+}
+
+// The part of the application name that counts: players may also add a slash.
+std::string AppName(const std::string& name)
+{
+    std::string app = WithoutQuery(name);
     while (!app.empty() && app.back() == '/')
         app.pop_back();
     return app;
@@ -312,7 +320,7 @@ void Session::Impl::OnPlay(double transaction, const std::vector<Value>& values)
         return;
     }
     const std::string& name = values[3].string;
-    if (name != m_config.stream)
+    if (WithoutQuery(name) != m_config.stream)
     {
         SendStatus("error", "NetStream.Play.StreamNotFound", "No stream " + name + " here.");
         return;
