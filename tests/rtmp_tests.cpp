@@ -484,6 +484,45 @@ TEST_F(RtmpServingTest, PlayerJoiningWhilePlayingHearsTheToneFromItsFirstAccessU
     }
 }
 
+// A graph of sound alone, or of pictures alone: the server describes and
+// serves just that, and ffmpeg decodes it to the end: the tone, or every
+// picture.
+TEST_F(RtmpServingTest, AGraphOfOneKindIsServedAsItIs)
+{
+    for (bool bVideo : {false, true})
+    {
+        SCOPED_TRACE(bVideo ? "video only" : "audio only");
+        const wchar_t* pszGraph =
+            bVideo ? L"E:\\MXF-DATA\\fixtures\\video-only.grf" : L"E:\\MXF-DATA\\fixtures\\audio-only.grf";
+        ::SetWindowTextW(host.Item(IDC_FILE), pszGraph);
+        ASSERT_TRUE(host.Click(IDC_BUILD));
+        ASSERT_EQ(nullptr, host.WaitForMessageBox(0)) << "a message box after Build graph";
+        ASSERT_TRUE(host.Click(IDC_PAUSE));
+        const std::string name = bVideo ? "pictures" : "sound";
+        auto spPlayer = StartClient(name, bVideo ? PlayerCommand(Url(), name + ".crc")
+                                                 : ListeningPlayerCommand(Url(), name + ".crc", name + ".pcm"));
+        ASSERT_TRUE(WaitForServedClients(1, 8000)) << spPlayer->Errors(); // each graph has a server of its own
+        ASSERT_TRUE(host.Click(IDC_PLAY));
+        ExpectTheEnd(15000);
+        ASSERT_TRUE(spPlayer->Wait(3000)) << "ffmpeg goes on after the end";
+        EXPECT_EQ(0, spPlayer->ExitCode());
+        EXPECT_EQ("", spPlayer->Errors());
+
+        DecodedStream video;
+        DecodedStream audio;
+        ParseFrameCrc(ReadWholeFile(spPlayer->PathOf(name + ".crc")), video, audio);
+        EXPECT_EQ(bVideo ? 250u : 0u, video.pts.size());
+        EXPECT_EQ(bVideo ? 0u : 470u, audio.pts.size());
+        if (!bVideo)
+        {
+            const Heard heard = Listen(ReadWholeFile(spPlayer->PathOf(name + ".pcm")), 0);
+            EXPECT_NEAR(1000.0, heard.dHz, 2.0);
+            EXPECT_NEAR(0.0, DecibelsOf(heard.dOnsetRms / (8192.0 / std::sqrt(2.0))), 0.5);
+        }
+        ASSERT_TRUE(host.Click(IDC_STOP));
+    }
+}
+
 // rtmpdump records from the start; the FLV it writes reads in ffprobe, each
 // stream's times never go back, also across a seek back while playing, and
 // sound and pictures stay within 100 ms of each other.

@@ -158,24 +158,31 @@ HRESULT MakeH264VideoType(const VIDEOINFOHEADER& vihIn, CMediaTypeHolder& mt)
     return mt.SetFormat(FORMAT_VideoInfo, &vih, sizeof(vih));
 }
 
+bool MakeAudioSpecificConfig(DWORD dwRate, WORD nChannels, BYTE (&rgbConfig)[2])
+{
+    const int nRateIndex = AacRateIndex(dwRate);
+    if (nRateIndex < 0 || nChannels == 0 || nChannels > 7)
+        return false;
+    // Object type 2 (AAC LC, 5 bits), frequency index (4 bits), channel
+    // configuration (4 bits), three zero bits.
+    const unsigned uConfig = (2u << 11) | (static_cast<unsigned>(nRateIndex) << 7) | (nChannels << 3u);
+    rgbConfig[0] = static_cast<BYTE>(uConfig >> 8);
+    rgbConfig[1] = static_cast<BYTE>(uConfig & 0xFF);
+    return true;
+}
+
 HRESULT MakeAacAudioType(const WAVEFORMATEX& wfxIn, CMediaTypeHolder& mt)
 {
-    const int nRateIndex = AacRateIndex(wfxIn.nSamplesPerSec);
-    if (nRateIndex < 0)
+    AacWaveFormat format = {};
+    if (!MakeAudioSpecificConfig(wfxIn.nSamplesPerSec, wfxIn.nChannels, format.rgbConfig))
         return VFW_E_TYPE_NOT_ACCEPTED;
 
-    AacWaveFormat format = {};
     format.wfx.wFormatTag = kWaveFormatRawAac1;
     format.wfx.nChannels = wfxIn.nChannels;
     format.wfx.nSamplesPerSec = wfxIn.nSamplesPerSec;
     format.wfx.nAvgBytesPerSec = 64000 / 8 * wfxIn.nChannels; // the AAC Encoder's rate
     format.wfx.nBlockAlign = 1;
     format.wfx.cbSize = sizeof(format.rgbConfig);
-    // AudioSpecificConfig: object type 2 (AAC LC, 5 bits), frequency index
-    // (4 bits), channel configuration (4 bits), three zero bits.
-    const unsigned uConfig = (2u << 11) | (static_cast<unsigned>(nRateIndex) << 7) | (wfxIn.nChannels << 3);
-    format.rgbConfig[0] = static_cast<BYTE>(uConfig >> 8);
-    format.rgbConfig[1] = static_cast<BYTE>(uConfig & 0xFF);
 
     mt.Clear();
     AM_MEDIA_TYPE& t = mt.Edit();

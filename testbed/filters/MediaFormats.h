@@ -34,6 +34,9 @@ HRESULT MakeH264SequenceType(const VIDEOINFOHEADER& vihIn, const BYTE* pbSps, si
                              size_t cbPps, CMediaTypeHolder& mt);
 HRESULT MakeH264VideoType(const VIDEOINFOHEADER& vihIn, CMediaTypeHolder& mt);
 HRESULT MakeAacAudioType(const WAVEFORMATEX& wfxIn, CMediaTypeHolder& mt);
+// The two bytes of an AAC-LC AudioSpecificConfig; false for a rate AAC does
+// not know or channels it cannot configure.
+bool MakeAudioSpecificConfig(DWORD dwRate, WORD nChannels, BYTE (&rgbConfig)[2]);
 
 // The checks each input makes.
 bool IsRawVideoType(const AM_MEDIA_TYPE& mt);

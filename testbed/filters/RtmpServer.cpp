@@ -514,12 +514,14 @@ void CRtmpServer::TakeParameterSetsLocked(IMediaSample* pSample)
     }
 }
 
-// Width, height and frame rate from the video's format, rate and channels
-// and the AudioSpecificConfig (the bytes after the WAVEFORMATEX) from the
-// audio's.
+// The streams that are connected; width, height and frame rate from the
+// video's format; rate and channels and the AudioSpecificConfig (the bytes
+// after the WAVEFORMATEX) from the audio's.
 rtmp::StreamHeaders CRtmpServer::HeadersFromTypesLocked() const
 {
     rtmp::StreamHeaders headers;
+    headers.info.bVideo = m_video.IsConnectedLocked();
+    headers.info.bAudio = m_audio.IsConnectedLocked();
     const AM_MEDIA_TYPE& mtVideo = m_video.MediaTypeLocked();
     const BITMAPINFOHEADER* pbmih = nullptr;
     REFERENCE_TIME rtFrame = 0;

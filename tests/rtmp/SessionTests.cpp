@@ -162,6 +162,46 @@ TEST(RtmpSession, PlayRepliesInOrderThenMediaFromTheNextKeyFrame)
     EXPECT_TRUE(p.client.Read().empty());
 }
 
+// A stream of sound alone is described without picture fields and played
+// from its first frame; a stream of pictures alone without sound fields.
+TEST(RtmpSession, AStreamOfOneKindIsDescribedAndServedAsItIs)
+{
+    const char* const kVideoFields[] = {"width", "height", "framerate", "videocodecid"};
+    const char* const kAudioFields[] = {"audiosamplerate", "audiochannels", "stereo", "audiocodecid"};
+    for (bool bVideo : {false, true})
+    {
+        SCOPED_TRACE(bVideo ? "video only" : "audio only");
+        rtmp::StreamHeaders headers = Headers();
+        headers.info.bVideo = bVideo;
+        headers.info.bAudio = !bVideo;
+        (bVideo ? headers.aacSequenceHeader : headers.avcSequenceHeader).clear();
+        rtmp::Session session{rtmp::ServerConfig()};
+        session.SetStreamHeaders(headers);
+        TestClient client(session);
+        client.Handshake();
+        client.Connect();
+        const std::vector<ReceivedMessage> replies = client.Play();
+        const std::vector<std::string> names = Names(replies);
+        const auto meta = std::find(names.begin(), names.end(), "onMetaData");
+        ASSERT_NE(meta, names.end()) << ::testing::PrintToString(names);
+        const std::vector<Value> values = replies[meta - names.begin()].Values();
+        ASSERT_EQ(2u, values.size());
+        for (const char* pszField : kVideoFields)
+            EXPECT_EQ(bVideo, values[1].Find(pszField) != nullptr) << pszField;
+        for (const char* pszField : kAudioFields)
+            EXPECT_EQ(!bVideo, values[1].Find(pszField) != nullptr) << pszField;
+        EXPECT_EQ(1, std::count(names.begin(), names.end(), bVideo ? "type 9" : "type 8")) << "its sequence header";
+        EXPECT_EQ(0, std::count(names.begin(), names.end(), bVideo ? "type 8" : "type 9"));
+
+        // Sound alone starts at once; pictures alone still at a key frame.
+        session.SendFrame(Frame(bVideo ? MediaKind::Video : MediaKind::Audio, 100, false));
+        session.SendFrame(Frame(bVideo ? MediaKind::Video : MediaKind::Audio, 140, bVideo));
+        const std::vector<ReceivedMessage> media = client.Read();
+        ASSERT_EQ(bVideo ? 1u : 2u, media.size());
+        EXPECT_EQ(bVideo ? 140u : 100u, media[0].timestamp);
+    }
+}
+
 TEST(RtmpSession, BytesOutCountsWhatWasTaken)
 {
     Playing p;

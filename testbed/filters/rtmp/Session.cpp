@@ -58,7 +58,8 @@ using amf0::Value;
 
 bool operator==(const StreamInfo& a, const StreamInfo& b)
 {
-    return a.width == b.width && a.height == b.height && a.frameRate == b.frameRate &&
+    return a.bVideo == b.bVideo && a.bAudio == b.bAudio && a.width == b.width && a.height == b.height &&
+           a.frameRate == b.frameRate &&
            a.audioSampleRate == b.audioSampleRate && a.audioChannels == b.audioChannels &&
            a.videoCodecId == b.videoCodecId && a.audioCodecId == b.audioCodecId;
 }
@@ -386,7 +387,8 @@ void Session::Impl::SendFrame(const MediaFrame& frame)
         m_bDropping = true;
         return;
     }
-    if (m_bWaitForKey && !(frame.kind == MediaKind::Video && frame.bKey))
+    const bool bStart = m_headers.info.bVideo ? frame.kind == MediaKind::Video && frame.bKey : true;
+    if (m_bWaitForKey && !bStart)
     {
         // Frames a client has never seen the start of are not counted as dropped.
         if (m_bDropping)
@@ -468,16 +470,22 @@ void Session::Impl::SendStatus(const char* level, const char* code, std::string 
 void Session::Impl::SendMetaData()
 {
     const StreamInfo& info = m_headers.info;
-    SendAmf(kCsidStream, kDataAmf0, kMediaStreamId,
-            {amf0::String("onMetaData"),
-             amf0::EcmaArray({{"width", amf0::Number(info.width)},
-                              {"height", amf0::Number(info.height)},
-                              {"framerate", amf0::Number(info.frameRate)},
-                              {"videocodecid", amf0::Number(info.videoCodecId)},
-                              {"audiosamplerate", amf0::Number(info.audioSampleRate)},
-                              {"audiochannels", amf0::Number(info.audioChannels)},
-                              {"stereo", amf0::Boolean(info.audioChannels >= 2)},
-                              {"audiocodecid", amf0::Number(info.audioCodecId)}})});
+    std::vector<Property> properties;
+    if (info.bVideo)
+    {
+        properties.push_back({"width", amf0::Number(info.width)});
+        properties.push_back({"height", amf0::Number(info.height)});
+        properties.push_back({"framerate", amf0::Number(info.frameRate)});
+        properties.push_back({"videocodecid", amf0::Number(info.videoCodecId)});
+    }
+    if (info.bAudio)
+    {
+        properties.push_back({"audiosamplerate", amf0::Number(info.audioSampleRate)});
+        properties.push_back({"audiochannels", amf0::Number(info.audioChannels)});
+        properties.push_back({"stereo", amf0::Boolean(info.audioChannels >= 2)});
+        properties.push_back({"audiocodecid", amf0::Number(info.audioCodecId)});
+    }
+    SendAmf(kCsidStream, kDataAmf0, kMediaStreamId, {amf0::String("onMetaData"), amf0::EcmaArray(std::move(properties))});
 }
 
 void Session::Impl::SendHeader(MediaKind kind, const Bytes& body, uint32_t ms)

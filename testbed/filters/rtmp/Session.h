@@ -24,9 +24,11 @@ struct ServerConfig
     size_t maxQueuedBytes = 2 << 20;    // outgoing bytes a slow client may have waiting before media is dropped
 };
 
-// For onMetaData.
+// The streams served, and what onMetaData says of them. A stream without
+// video, or without audio, is described and served without it.
 struct StreamInfo
 {
+    bool bVideo = true, bAudio = true;
     double width = 640, height = 360, frameRate = 25;
     double audioSampleRate = 48000;
     double audioChannels = 2;
@@ -91,7 +93,8 @@ public:
     void SetStreamHeaders(const StreamHeaders& headers);
     // A frame of the stream. Ignored unless playing. A session that starts
     // playing (or that dropped frames) sends nothing until a video key frame,
-    // audio included, so the client starts clean. When PendingOutput() is
+    // audio included, so the client starts clean; without video, from any
+    // audio frame. When PendingOutput() is
     // over ServerConfig::maxQueuedBytes the frame is dropped, counted in
     // framesDropped, and the session waits for the next key frame again.
     void SendFrame(const MediaFrame& frame);
