@@ -61,12 +61,25 @@ HRESULT CPlaybackControl::StopAfterFailure(HRESULT hr)
 
 STDMETHODIMP CPlaybackControl::Stop()
 {
-    return StopKeepingPosition(&IMediaControl::Stop);
+    return StopKeepingPosition();
 }
 
+// quartz's StopWhenReady leaves the graph paused while the pause completes
+// and stops it afterwards on a thread of its own, so that a caller may still
+// find it paused; the platform's graph is stopped, as far as the caller can
+// tell, once the call returns. This one waits for the pause (at most
+// kReadyWaitMs) on the caller's thread and then stops as Stop does.
 STDMETHODIMP CPlaybackControl::StopWhenReady()
 {
-    return StopKeepingPosition(&IMediaControl::StopWhenReady);
+    const HRESULT hr = Pause();
+    if (FAILED(hr))
+        return hr; // the failed pause stopped the graph
+    CComPtr<IMediaControl> spControl;
+    OAFilterState eState = State_Stopped;
+    if (SUCCEEDED(Inner(spControl)) && spControl->GetState(kReadyWaitMs, &eState) == VFW_S_STATE_INTERMEDIATE)
+        ATLTRACE2(atlTraceGeneral, 1, L"GraphPersist: StopWhenReady stops a pause that did not complete in %lu ms\n",
+                  static_cast<unsigned long>(kReadyWaitMs));
+    return StopKeepingPosition();
 }
 
 STDMETHODIMP CPlaybackControl::GetState(LONG msTimeout, OAFilterState* pfs)
@@ -98,7 +111,7 @@ STDMETHODIMP CPlaybackControl::get_RegFilterCollection(IDispatch** ppUnk)
 // position of the last pause and counts the next run from there. The
 // position read just before stopping, set again once stopped, puts the
 // graph, its report and its filters at the one place the stream stopped.
-HRESULT CPlaybackControl::StopKeepingPosition(HRESULT (STDMETHODCALLTYPE IMediaControl::*pfnStop)())
+HRESULT CPlaybackControl::StopKeepingPosition()
 {
     CComPtr<IMediaControl> spControl;
     HRESULT hr = Inner(spControl);
@@ -115,7 +128,7 @@ HRESULT CPlaybackControl::StopKeepingPosition(HRESULT (STDMETHODCALLTYPE IMediaC
     // A stopped graph has nothing to keep, nor has one that cannot tell.
     const bool bKeep = SUCCEEDED(spControl->GetState(0, &eState)) && eState != State_Stopped &&
                        spSeeking->GetCurrentPosition(&llPosition) == S_OK;
-    hr = (spControl.p->*pfnStop)();
+    hr = spControl->Stop();
     if (FAILED(hr) || !bKeep)
         return hr;
     const HRESULT hrSeek =

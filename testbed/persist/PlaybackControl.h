@@ -93,7 +93,10 @@ private:
 
     // A state change that leaves the graph stopped, with the position where
     // the stream was when it began.
-    HRESULT StopKeepingPosition(HRESULT (STDMETHODCALLTYPE IMediaControl::*pfnStop)());
+    HRESULT StopKeepingPosition();
+
+    // How long StopWhenReady waits for the pause to complete.
+    static constexpr DWORD kReadyWaitMs = 2000;
 
     IUnknown* const m_pOuter;
     IUnknown* m_pInner = nullptr;
